@@ -1,0 +1,283 @@
+#include "decoder/cli/run_driver.hpp"
+
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <thread>
+
+#include "decoder/cli/command_line.hpp"
+#include "decoder/cli/llr_frame_reader.hpp"
+#include "decoder/cli/streams.hpp"
+#include "decoder/engine/batch_engine.hpp"
+#include "decoder/ldpc/alist.hpp"
+#include "decoder/ldpc/fec_profile.hpp"
+#include "decoder/ldpc/hard_h_graph.hpp"
+#include "decoder/ldpc/qam32_phase.hpp"
+
+namespace qarel::cli {
+namespace {
+
+// Sizes that frame the input, fixed before the first frame is read.
+struct RunConstants {
+    std::uint64_t codewords_per_frame = 0;
+    std::uint64_t signal_frames_per_fec_group = 1;
+    std::uint64_t llrs_per_frame = 0;
+    std::uint64_t frame_bytes = 0;
+    std::uint64_t transport_bytes_per_frame = 0;
+    std::uint64_t bytes_per_codeword = 0;
+    std::uint64_t packets_per_codeword = 0;
+    std::uint64_t scrambler_reset_bits = 0;
+    std::uint64_t worker_count = 1;
+};
+
+struct DriverCounters {
+    std::uint64_t frames = 0;
+    std::uint64_t codewords = 0;
+};
+
+void require_runtime(bool condition, const std::string& message) {
+    if (!condition) throw std::runtime_error(message);
+}
+
+void require_argument(bool condition, const char* message) {
+    if (!condition) throw std::invalid_argument(message);
+}
+
+// Option checks that need the code profile.
+void check_profile_dependent_options(const RunOptions& o, const ldpc::FecProfile& profile) {
+    require_argument(!o.fail_on_unclean_frame || o.clean_frames_only,
+                     "fail-on-unclean-frame requires --clean-frames-only");
+    for (const auto& rule : o.variable_llr_scale_rules)
+        require_argument(rule.variable < profile.transmitted_bits,
+                         "variable LLR scale variable is outside transmitted codeword");
+    for (const auto& rule : o.variable_mod_llr_scale_rules)
+        require_argument(rule.remainder < profile.transmitted_bits,
+                         "variable-mod LLR scale remainder is outside transmitted codeword");
+}
+
+void check_accelerator_options(const RunOptions& o) {
+    require_runtime(o.ldpc_accel != LdpcAccel::cuda,
+                    "--ldpc-accel cuda requested, but this binary was built without QAREL_ENABLE_CUDA_LDPC=ON");
+    if (!o.cuda_retry_clips) return;
+    require_argument(o.ldpc_accel == LdpcAccel::cuda, "--cuda-retry-clips requires --ldpc-accel cuda");
+}
+
+std::uint64_t resolve_worker_count(std::uint64_t requested) {
+    if (requested != 0) return requested;
+    return std::max<std::uint64_t>(1, std::thread::hardware_concurrency());
+}
+
+RunConstants compute_run_constants(const RunOptions& o, const ldpc::FecProfile& profile) {
+    RunConstants c;
+    c.codewords_per_frame = o.codewords_per_frame;
+    c.signal_frames_per_fec_group = o.signal_frames_per_fec_group();
+    c.llrs_per_frame = profile.transmitted_bits * c.codewords_per_frame;
+    c.frame_bytes = sizeof(float) * c.llrs_per_frame;
+    c.bytes_per_codeword = profile.bytes_per_codeword();
+    c.transport_bytes_per_frame = c.bytes_per_codeword * c.codewords_per_frame;
+    c.packets_per_codeword = c.bytes_per_codeword / ldpc::FecProfile::kTsPacketBytes;
+    c.scrambler_reset_bits = o.qam == 32u ? c.transport_bytes_per_frame * 8 / 2 : 0;
+    c.worker_count = resolve_worker_count(o.workers);
+    return c;
+}
+
+void check_header_templates(const RunOptions& o, const RunConstants& c) {
+    for (const auto& rule : o.retry_final_failed_syndrome_solve_ts_header_templates) {
+        require_argument(rule.codeword_slot < c.codewords_per_frame,
+                         "TS header template codeword slot is outside codewords-per-frame");
+        require_argument(rule.packet_index < c.packets_per_codeword,
+                         "TS header template packet index is outside packets-per-codeword");
+    }
+}
+
+class DecoderRun {
+public:
+    DecoderRun(const RunOptions& options, std::ostream& err) : options_(options), err_(err) {}
+
+    void execute() {
+        start_up();
+        if (options_.qam == 32u) prefill_qam32();
+        read_frames();
+        finish();
+    }
+
+private:
+    void start_up() {
+        const RunOptions& o = options_;
+        if (o.input_path == "-")
+            require_runtime(set_binary_mode(stdin), "failed to set stdin to binary mode");
+        if (o.output_path == "-")
+            require_runtime(set_binary_mode(stdout), "failed to set stdout to binary mode");
+
+        profile_ = &ldpc::fec_profile_for_rate(o.fec_rate);
+        check_profile_dependent_options(o, *profile_);
+
+        graph_ = ldpc::load_alist_graph(o.alist_path);
+        require_runtime(graph_.variable_count == profile_->variable_count(),
+                        "alist variable count does not match selected DTMB FEC rate");
+        if (o.hard_h_gate_enabled) {
+            hard_h_graph_ = ldpc::load_hard_h_graph(o.alist_path, o.fec_rate);
+            require_runtime(hard_h_graph_->variable_count == profile_->transmitted_bits,
+                            "hard H gate graph variable count does not match transmitted codeword");
+        }
+        if (o.decode_batch_frames == 0) throw UsageExit(2);
+        check_accelerator_options(o);
+
+        constants_ = compute_run_constants(o, *profile_);
+        open_streams();
+        require_runtime(constants_.bytes_per_codeword % ldpc::FecProfile::kTsPacketBytes == 0,
+                        "DTMB codeword transport bytes must align to MPEG-TS packets");
+        check_header_templates(o, constants_);
+
+        reader_.emplace(input_.get(), constants_.llrs_per_frame);
+        engine_.emplace(o.decode_batch_frames);
+    }
+
+    void open_streams() {
+        const RunOptions& o = options_;
+        input_ = open_binary_input(o.input_path);
+        require_runtime(input_.is_open(), "failed to open input: " + o.input_path);
+        output_ = open_binary_output(o.output_path);
+        require_runtime(output_.is_open(), "failed to open output: " + o.output_path);
+        if (o.frame_diagnostics_out) {
+            diagnostics_ = open_text_output(*o.frame_diagnostics_out);
+            require_runtime(diagnostics_.is_open(),
+                            "failed to open frame diagnostics output: " + *o.frame_diagnostics_out);
+        }
+        if (o.packet_provenance_out) {
+            provenance_ = open_text_output(*o.packet_provenance_out);
+            require_runtime(provenance_.is_open(),
+                            "failed to open packet provenance output: " + *o.packet_provenance_out);
+        }
+    }
+
+    // With 32QAM the first FEC group settles the frame phase; a phase of 1 means the input
+    // starts with the second signal frame of a group, which is dropped.
+    void prefill_qam32() {
+        const std::uint64_t obtained = reader_->read_frame();
+        require_runtime(obtained == constants_.frame_bytes, "LLR input ended before two complete 32QAM signal frames");
+        const auto prefill = reader_->frame();
+        require_runtime(all_finite(prefill), "LLR input contains a nonfinite value");
+
+        std::uint64_t phase = 0;
+        const bool automatic = options_.qam32_frame_phase == "auto";
+        if (automatic) {
+            const auto lock =
+                ldpc::lock_qam32_phase(prefill, graph_, options_.max_iterations, options_.attenuation);
+            err_ << "qam32_phase0_clean_codewords=" << lock.phase0_clean_codewords << '\n'
+                 << "qam32_phase1_clean_codewords=" << lock.phase1_clean_codewords << '\n';
+            phase = lock.phase;
+        } else {
+            phase = options_.qam32_frame_phase == "1" ? 1 : 0;
+        }
+        const std::uint64_t discarded_llrs = phase * constants_.llrs_per_frame / 2;
+        err_ << "qam32_frame_phase=" << phase << '\n'
+             << "qam32_frame_phase_selection=" << (automatic ? "auto" : "explicit") << '\n'
+             << "packing_discarded_signal_frames=" << phase << '\n'
+             << "packing_discarded_llrs=" << discarded_llrs << '\n';
+        reader_->set_head(prefill.subspan(discarded_llrs));
+    }
+
+    void read_frames() {
+        while (true) {
+            const std::uint64_t obtained = reader_->read_frame();
+            if (obtained == 0) {
+                require_runtime(!reader_->input_failed(), "failed to read LLR input stream");
+                return;
+            }
+            if (obtained < constants_.frame_bytes) fail_after_draining("LLR input ended before a complete DTMB FEC frame");
+            if (!all_finite(reader_->frame())) fail_after_draining("LLR input contains a nonfinite value");
+
+            counters_.frames += 1;
+            counters_.codewords += constants_.codewords_per_frame;
+            if (options_.frame_index_offset > std::numeric_limits<std::uint64_t>::max() - counters_.frames)
+                fail_after_draining("frame index offset overflow");
+
+            engine::FrameSelectionRecord record;
+            const auto llrs = reader_->frame();
+            record.llrs.assign(llrs.begin(), llrs.end());
+            record.frame_index = counters_.frames + options_.frame_index_offset;
+            route_frame(std::move(record));
+        }
+    }
+
+    // Frame selection decides here which frames are decoded; without selection options
+    // every frame is.
+    void route_frame(engine::FrameSelectionRecord&& record) { engine_->add_decode_frame(std::move(record)); }
+
+    // Bad input ends the run, but every complete frame read before it is still decoded and
+    // written first, so the output up to the error does not depend on the batch size.
+    [[noreturn]] void fail_after_draining(const char* message) {
+        drain_pending_frames();
+        throw std::runtime_error(message);
+    }
+
+    void drain_pending_frames() { engine_->decode_batch(); }
+
+    void finish() {
+        drain_pending_frames();
+        close_streams();
+        write_summary();
+        require_runtime(!options_.require_output || engine_->counters().output_bytes != 0,
+                        "no transport bytes recovered (empty output is not a successful decode)");
+    }
+
+    void write_summary() {
+        const RunConstants& c = constants_;
+        err_ << "frames=" << counters_.frames << '\n'
+             << "signal_frames_per_fec_group=" << c.signal_frames_per_fec_group << '\n'
+             << "codewords_per_fec_group=" << c.codewords_per_frame << '\n'
+             << "signal_frames=" << counters_.frames * c.signal_frames_per_fec_group << '\n'
+             << "scrambler_reset_bits=" << c.scrambler_reset_bits << '\n'
+             << "frame_index_offset=" << options_.frame_index_offset << '\n'
+             << "codewords=" << counters_.codewords << '\n'
+             << "worker_count=" << c.worker_count << '\n'
+             << "decode_batch_frames=" << options_.decode_batch_frames << '\n'
+             << std::flush;
+    }
+
+    void close_streams() {
+        require_runtime(output_.close(), "failed to write decoded transport-byte stream");
+        require_runtime(provenance_.close(), "failed to write packet provenance row");
+        require_runtime(diagnostics_.close(), "failed to write frame diagnostics");
+        input_.close();
+    }
+
+    const RunOptions& options_;
+    std::ostream& err_;
+    const ldpc::FecProfile* profile_ = nullptr;
+    ldpc::LdpcGraph graph_;
+    std::optional<ldpc::LdpcGraph> hard_h_graph_;
+    RunConstants constants_;
+    DriverCounters counters_;
+    StreamHandle input_;
+    StreamHandle output_;
+    StreamHandle diagnostics_;
+    StreamHandle provenance_;
+    std::optional<LlrFrameReader> reader_;
+    std::optional<engine::BatchEngine> engine_;
+};
+
+std::string program_name(std::span<const std::string> arguments) {
+    return arguments.empty() ? std::string(kDecoderProgramName) : arguments.front();
+}
+
+}  // namespace
+
+int run_decoder(std::span<const std::string> arguments, std::ostream& err) {
+    try {
+        const RunOptions options = parse_command_line(arguments);
+        DecoderRun run(options, err);
+        run.execute();
+        return 0;
+    } catch (const UsageExit& exit) {
+        print_usage(err, program_name(arguments));
+        return exit.exit_status();
+    } catch (const std::exception& error) {
+        err << kDecoderProgramName << ": " << error.what() << '\n' << std::flush;
+        return 1;
+    }
+}
+
+}  // namespace qarel::cli

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build and test the project.
+set -euo pipefail
+packages=(g++ cmake ninja-build libgtest-dev libbenchmark-dev)
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update
+"${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
