@@ -443,15 +443,15 @@ RunOptions parse_command_line(std::span<const std::string> arguments) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& element = arguments[i];
         if (element == "-h" || element == "--help") throw UsageExit(0);
-        const auto spec = std::find_if(kOptions.begin(), kOptions.end(),
-                                       [&](const OptionSpec& s) { return s.name == element; });
-        if (spec == kOptions.end()) {
+        const auto option = std::find_if(kOptions.begin(), kOptions.end(),
+                                         [&](const OptionSpec& s) { return s.name == element; });
+        if (option == kOptions.end()) {
             options.positional.push_back(element);
-        } else if (spec->flag != nullptr) {
-            options.*(spec->flag) = true;
+        } else if (option->flag != nullptr) {
+            options.*(option->flag) = true;
         } else {
             if (i + 1 >= arguments.size()) usage_error();
-            spec->on_value(options, arguments[++i]);
+            option->on_value(options, arguments[++i]);
         }
     }
     validate_options(options, arguments);

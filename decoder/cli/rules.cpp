@@ -1,5 +1,6 @@
 #include "decoder/cli/rules.hpp"
 
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -9,16 +10,18 @@
 namespace qarel::cli {
 namespace {
 
-struct PairText {
-    std::string first;
-    std::string last;
+// FIRST:LAST, cut at the first colon (so LAST keeps any further colons), both converted.
+struct NumberPair {
+    std::uint64_t first;
+    std::uint64_t last;
 };
 
-// FIRST:LAST, cut at the first colon; LAST keeps any further colons.
-PairText split_pair(const std::string& text, const std::string& no_colon_message) {
+NumberPair parse_number_pair(const std::string& text, const std::string& no_colon_message, const char* first_label,
+                             const char* last_label) {
     const auto colon = text.find(':');
     if (colon == std::string::npos) throw std::invalid_argument(no_colon_message + text);
-    return {text.substr(0, colon), text.substr(colon + 1)};
+    const std::uint64_t first = parse_unsigned(text.substr(0, colon), first_label);
+    return {first, parse_unsigned(text.substr(colon + 1), last_label)};
 }
 
 // Cut at every colon, keeping empty fields; the field count must match exactly.
@@ -35,6 +38,22 @@ std::vector<std::string> split_fields(const std::string& text, std::size_t count
     return fields;
 }
 
+// Converts the leading fields as unsigned numbers, in order, each with its label.
+template <std::size_t N>
+std::array<std::uint64_t, N> parse_unsigned_fields(const std::vector<std::string>& fields,
+                                                   const std::array<const char*, N>& labels) {
+    std::array<std::uint64_t, N> values{};
+    for (std::size_t i = 0; i < N; ++i) values[i] = parse_unsigned(fields[i], labels[i]);
+    return values;
+}
+
+// A 1-based frame range followed by an inclusive FIRST <= LAST range of something else.
+bool is_frame_scoped_range(const std::array<std::uint64_t, 4>& v) {
+    return v[0] >= 1 && v[1] >= v[0] && v[3] >= v[2];
+}
+
+bool is_frame_range(std::uint64_t first, std::uint64_t last) { return first >= 1 && last >= first; }
+
 bool is_valid_scale(float scale) { return std::isfinite(scale) && !(scale < 0.0f); }
 
 void require(bool condition, const char* message) {
@@ -44,18 +63,17 @@ void require(bool condition, const char* message) {
 }  // namespace
 
 FrameRange parse_frame_range(const std::string& text) {
-    const auto pair = split_pair(text, "invalid frame range, expected FIRST:LAST: ");
-    FrameRange range{parse_unsigned(pair.first, "frame range first"), parse_unsigned(pair.last, "frame range last")};
-    require(range.first >= 1 && range.last >= range.first, "invalid frame range, expected 1-based FIRST:LAST");
-    return range;
+    const auto pair = parse_number_pair(text, "invalid frame range, expected FIRST:LAST: ", "frame range first",
+                                        "frame range last");
+    require(is_frame_range(pair.first, pair.last), "invalid frame range, expected 1-based FIRST:LAST");
+    return {pair.first, pair.last};
 }
 
 BranchWindow parse_branch_window(const std::string& text) {
-    const auto pair = split_pair(text, "invalid branch retry window, expected FIRST:LAST: ");
-    BranchWindow window{parse_unsigned(pair.first, "branch retry window first"),
-                        parse_unsigned(pair.last, "branch retry window last")};
-    require(window.last >= window.first, "invalid branch retry window, expected FIRST <= LAST");
-    return window;
+    const auto pair = parse_number_pair(text, "invalid branch retry window, expected FIRST:LAST: ",
+                                        "branch retry window first", "branch retry window last");
+    require(pair.last >= pair.first, "invalid branch retry window, expected FIRST <= LAST");
+    return {pair.first, pair.last};
 }
 
 BranchWindowGroup parse_branch_window_group(const std::string& text) {
@@ -78,10 +96,9 @@ BranchWindowGroup parse_branch_window_group(const std::string& text) {
 std::vector<BranchWindow> parse_branch_window_sweep(const std::string& text) {
     const auto fields =
         split_fields(text, 4, "invalid branch retry sweep, expected FIRST:LAST:MIN_WIDTH:MAX_WIDTH: ");
-    const std::uint64_t first = parse_unsigned(fields[0], "branch retry sweep first");
-    const std::uint64_t last = parse_unsigned(fields[1], "branch retry sweep last");
-    const std::uint64_t min_width = parse_unsigned(fields[2], "branch retry sweep min width");
-    const std::uint64_t max_width = parse_unsigned(fields[3], "branch retry sweep max width");
+    const auto [first, last, min_width, max_width] = parse_unsigned_fields<4>(
+        fields, {"branch retry sweep first", "branch retry sweep last", "branch retry sweep min width",
+                 "branch retry sweep max width"});
     require(last >= first && min_width >= 1 && max_width >= min_width, "invalid branch retry sweep bounds");
 
     std::vector<BranchWindow> windows;
@@ -102,101 +119,83 @@ std::vector<BranchWindow> parse_branch_window_sweep(const std::string& text) {
 BranchWindowRule parse_branch_window_rule(const std::string& text) {
     const auto fields = split_fields(
         text, 4, "invalid branch retry rule, expected FEC_FIRST:FEC_LAST:BRANCH_FIRST:BRANCH_LAST: ");
-    BranchWindowRule rule{parse_unsigned(fields[0], "branch retry FEC first"),
-                          parse_unsigned(fields[1], "branch retry FEC last"),
-                          parse_unsigned(fields[2], "branch retry first branch"),
-                          parse_unsigned(fields[3], "branch retry last branch")};
-    require(rule.fec_first >= 1 && rule.fec_last >= rule.fec_first && rule.branch_last >= rule.branch_first,
+    const auto v = parse_unsigned_fields<4>(fields, {"branch retry FEC first", "branch retry FEC last",
+                                                     "branch retry first branch", "branch retry last branch"});
+    require(is_frame_scoped_range(v),
             "invalid branch retry rule, expected 1-based FEC range and FIRST <= LAST branch range");
-    return rule;
+    return {v[0], v[1], v[2], v[3]};
 }
 
 VariableRange parse_variable_range(const std::string& text) {
-    const auto pair = split_pair(text, "invalid variable retry range, expected FIRST:LAST: ");
-    VariableRange range{parse_unsigned(pair.first, "variable retry range first"),
-                        parse_unsigned(pair.last, "variable retry range last")};
-    require(range.last >= range.first, "invalid variable retry range, expected FIRST <= LAST");
-    return range;
+    const auto pair = parse_number_pair(text, "invalid variable retry range, expected FIRST:LAST: ",
+                                        "variable retry range first", "variable retry range last");
+    require(pair.last >= pair.first, "invalid variable retry range, expected FIRST <= LAST");
+    return {pair.first, pair.last};
 }
 
 SourceFrameWindow parse_source_frame_window(const std::string& text) {
-    const auto pair = split_pair(text, "invalid source-frame range, expected FIRST:LAST: ");
-    SourceFrameWindow window{parse_unsigned(pair.first, "source-frame range first"),
-                             parse_unsigned(pair.last, "source-frame range last")};
-    require(window.last >= window.first, "invalid source-frame range, expected zero-based FIRST:LAST");
-    return window;
+    const auto pair = parse_number_pair(text, "invalid source-frame range, expected FIRST:LAST: ",
+                                        "source-frame range first", "source-frame range last");
+    require(pair.last >= pair.first, "invalid source-frame range, expected zero-based FIRST:LAST");
+    return {pair.first, pair.last};
 }
 
 SourceFrameRule parse_source_frame_rule(const std::string& text) {
     const auto fields = split_fields(
         text, 4, "invalid source-frame retry rule, expected FEC_FIRST:FEC_LAST:SOURCE_FIRST:SOURCE_LAST: ");
-    SourceFrameRule rule{parse_unsigned(fields[0], "source retry FEC first"),
-                         parse_unsigned(fields[1], "source retry FEC last"),
-                         parse_unsigned(fields[2], "source retry source first"),
-                         parse_unsigned(fields[3], "source retry source last")};
-    require(rule.fec_first >= 1 && rule.fec_last >= rule.fec_first && rule.source_last >= rule.source_first,
+    const auto v = parse_unsigned_fields<4>(fields, {"source retry FEC first", "source retry FEC last",
+                                                     "source retry source first", "source retry source last"});
+    require(is_frame_scoped_range(v),
             "invalid source-frame retry rule, expected 1-based FEC range and zero-based source range");
-    return rule;
+    return {v[0], v[1], v[2], v[3]};
 }
 
 CodewordLlrScaleRule parse_codeword_llr_scale_rule(const std::string& text) {
     const auto fields = split_fields(text, 4, "invalid codeword LLR scale rule, expected FIRST:LAST:SLOT:SCALE: ");
-    CodewordLlrScaleRule rule{parse_unsigned(fields[0], "codeword LLR scale first frame"),
-                              parse_unsigned(fields[1], "codeword LLR scale last frame"),
-                              parse_unsigned(fields[2], "codeword LLR scale slot"),
-                              parse_float(fields[3], "codeword LLR scale")};
-    require(rule.first_frame >= 1 && rule.last_frame >= rule.first_frame && is_valid_scale(rule.scale),
+    const auto v = parse_unsigned_fields<3>(
+        fields, {"codeword LLR scale first frame", "codeword LLR scale last frame", "codeword LLR scale slot"});
+    const float scale = parse_float(fields[3], "codeword LLR scale");
+    require(is_frame_range(v[0], v[1]) && is_valid_scale(scale),
             "invalid codeword LLR scale rule, expected 1-based range and non-negative scale");
-    return rule;
+    return {v[0], v[1], v[2], scale};
 }
 
 VariableLlrScaleRule parse_variable_llr_scale_rule(const std::string& text) {
     const auto fields =
         split_fields(text, 4, "invalid variable LLR scale rule, expected FIRST:LAST:VARIABLE:SCALE: ");
-    VariableLlrScaleRule rule{parse_unsigned(fields[0], "variable LLR scale first frame"),
-                              parse_unsigned(fields[1], "variable LLR scale last frame"),
-                              parse_unsigned(fields[2], "variable LLR scale variable"),
-                              parse_float(fields[3], "variable LLR scale")};
-    require(rule.first_frame >= 1 && rule.last_frame >= rule.first_frame && is_valid_scale(rule.scale),
+    const auto v = parse_unsigned_fields<3>(
+        fields, {"variable LLR scale first frame", "variable LLR scale last frame", "variable LLR scale variable"});
+    const float scale = parse_float(fields[3], "variable LLR scale");
+    require(is_frame_range(v[0], v[1]) && is_valid_scale(scale),
             "invalid variable LLR scale rule, expected 1-based range and non-negative scale");
-    return rule;
+    return {v[0], v[1], v[2], scale};
 }
 
 VariableModLlrScaleRule parse_variable_mod_llr_scale_rule(const std::string& text) {
     const auto fields = split_fields(
         text, 5, "invalid variable-mod LLR scale rule, expected FIRST:LAST:MOD:REMAINDER:SCALE: ");
-    VariableModLlrScaleRule rule{parse_unsigned(fields[0], "variable-mod LLR scale first frame"),
-                                 parse_unsigned(fields[1], "variable-mod LLR scale last frame"),
-                                 parse_unsigned(fields[2], "variable-mod LLR scale modulus"),
-                                 parse_unsigned(fields[3], "variable-mod LLR scale remainder"),
-                                 parse_float(fields[4], "variable-mod LLR scale")};
-    require(rule.first_frame >= 1 && rule.last_frame >= rule.first_frame && rule.modulus >= 1 &&
-                rule.remainder < rule.modulus && is_valid_scale(rule.scale),
+    const auto v = parse_unsigned_fields<4>(fields, {"variable-mod LLR scale first frame",
+                                                     "variable-mod LLR scale last frame",
+                                                     "variable-mod LLR scale modulus", "variable-mod LLR scale remainder"});
+    const float scale = parse_float(fields[4], "variable-mod LLR scale");
+    require(is_frame_range(v[0], v[1]) && v[2] >= 1 && v[3] < v[2] && is_valid_scale(scale),
             "invalid variable-mod LLR scale rule, expected 1-based range, positive modulus, remainder < modulus, "
             "and non-negative scale");
-    return rule;
+    return {v[0], v[1], v[2], v[3], scale};
 }
 
 TsHeaderTemplate parse_ts_header_template(const std::string& text) {
     const auto fields = split_fields(text, 7, "invalid TS header template, expected FEC:SLOT:PACKET:PID:PUSI:AFC:CC: ");
-    const std::uint64_t fec_frame = parse_unsigned(fields[0], "TS header template FEC frame");
-    const std::uint64_t slot = parse_unsigned(fields[1], "TS header template codeword slot");
-    const std::uint64_t packet = parse_unsigned(fields[2], "TS header template packet index");
-    const std::uint64_t pid = parse_unsigned(fields[3], "TS header template PID");
-    const std::uint64_t pusi = parse_unsigned(fields[4], "TS header template PUSI");
-    const std::uint64_t afc = parse_unsigned(fields[5], "TS header template adaptation control");
-    const std::uint64_t cc = parse_unsigned(fields[6], "TS header template continuity counter");
-    require(pid <= 8191, "TS header template PID must be within 0..8191");
-    require(pusi <= 1, "TS header template PUSI must be 0 or 1");
-    require(afc >= 1 && afc <= 3, "TS header template adaptation control must be 1..3");
-    require(cc <= 15, "TS header template continuity counter must be 0..15");
-    return {fec_frame,
-            slot,
-            packet,
-            static_cast<std::uint16_t>(pid),
-            static_cast<std::uint8_t>(pusi),
-            static_cast<std::uint8_t>(afc),
-            static_cast<std::uint8_t>(cc)};
+    const auto v = parse_unsigned_fields<7>(
+        fields, {"TS header template FEC frame", "TS header template codeword slot", "TS header template packet index",
+                 "TS header template PID", "TS header template PUSI", "TS header template adaptation control",
+                 "TS header template continuity counter"});
+    require(v[3] <= 8191, "TS header template PID must be within 0..8191");
+    require(v[4] <= 1, "TS header template PUSI must be 0 or 1");
+    require(v[5] >= 1 && v[5] <= 3, "TS header template adaptation control must be 1..3");
+    require(v[6] <= 15, "TS header template continuity counter must be 0..15");
+    return {v[0], v[1], v[2], static_cast<std::uint16_t>(v[3]), static_cast<std::uint8_t>(v[4]),
+            static_cast<std::uint8_t>(v[5]), static_cast<std::uint8_t>(v[6])};
 }
 
 }  // namespace qarel::cli
