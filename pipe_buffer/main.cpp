@@ -1,15 +1,100 @@
+#include <csignal>
+#include <cstdio>
 #include <iostream>
-#include <string_view>
+#include <memory>
+#include <string>
+#include <vector>
 
-// The pipe buffer's copy engine is not part of this build yet; the program states its
-// command line and refuses to run rather than pretending to copy.
-int main(int argc, char** argv) {
-    const std::string_view name = argc > 0 ? argv[0] : "qarel_pipe_buffer";
-    std::cerr << "usage: " << name << " [--buffer-bytes N] [--chunk-bytes N] [--prefill-bytes N]"
-              << " [--diagnostics-out path|-] [input|-] [output|-]\n";
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "-h" || argument == "--help") return 0;
+#include "pipe_buffer/pipe_config.hpp"
+#include "pipe_buffer/pipe_copy.hpp"
+#include "pipe_buffer/pipe_report.hpp"
+
+namespace {
+
+using qarel::pipe::PipeSetupError;
+
+// A C stream the program opened (closed here) or a borrowed standard stream.
+class Stream {
+public:
+    Stream(std::FILE* file, bool owned) : file_(file), owned_(owned) {}
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+    ~Stream() { close(); }
+
+    std::FILE* get() const { return file_; }
+
+    // Flushes, and closes a file the program opened; false if that failed.
+    bool close() {
+        if (file_ == nullptr) return true;
+        std::FILE* file = file_;
+        file_ = nullptr;
+        bool ok = std::fflush(file) == 0 && std::ferror(file) == 0;
+        if (owned_) ok = (std::fclose(file) == 0) && ok;
+        return ok;
     }
-    return 2;
+
+private:
+    std::FILE* file_;
+    bool owned_;
+};
+
+// Binary mode is the only mode on this platform; elsewhere the standard streams would be
+// switched here.
+bool set_binary_mode(std::FILE*) { return true; }
+
+std::unique_ptr<Stream> open_input(const std::string& path) {
+    if (path == "-" && !set_binary_mode(stdin)) throw PipeSetupError("failed to set stdin to binary mode");
+    if (path.empty() || path == "-") return std::make_unique<Stream>(stdin, false);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) throw PipeSetupError("failed to open input: " + path);
+    return std::make_unique<Stream>(file, true);
+}
+
+std::unique_ptr<Stream> open_output(const std::string& path) {
+    if (path == "-" && !set_binary_mode(stdout)) throw PipeSetupError("failed to set stdout to binary mode");
+    std::FILE* file = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
+    if (file == nullptr) throw PipeSetupError("failed to open output: " + path);
+    // Every write is one whole chunk, so stdio buffering would only add a copy and hide a
+    // write failure until the final flush.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return std::make_unique<Stream>(file, path != "-");
+}
+
+int run(const std::vector<std::string>& arguments) {
+    const qarel::pipe::PipeConfig config = qarel::pipe::parse_pipe_arguments(arguments);
+    auto input = open_input(config.input_path);
+    auto output = open_output(config.output_path);
+
+    qarel::pipe::PipeOutcome outcome = qarel::pipe::copy_through_buffer(input->get(), output->get(), config);
+    if (!output->close() && outcome.error.empty()) outcome.error = "failed to flush output stream";
+    input->close();
+
+    const bool to_stderr = config.diagnostics_path == "-";
+    Stream diagnostics(to_stderr ? stderr : std::fopen(config.diagnostics_path.c_str(), "w"), !to_stderr);
+    if (diagnostics.get() == nullptr)
+        throw PipeSetupError("failed to open diagnostics output: " + config.diagnostics_path);
+    const std::string report = qarel::pipe::format_pipe_report(config, outcome);
+    const bool written = std::fwrite(report.data(), 1, report.size(), diagnostics.get()) == report.size();
+    if (!diagnostics.close() || !written) throw PipeSetupError("failed to write diagnostics output");
+    return outcome.error.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef SIGPIPE
+    // A reader that closes the pipe early must surface as a failed write, not kill the process.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    const std::string program = argc > 0 ? argv[0] : "qarel_pipe_buffer";
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    try {
+        return run(arguments);
+    } catch (const qarel::pipe::HelpRequested&) {
+        std::cerr << qarel::pipe::pipe_usage_line(program);
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << "qarel_pipe_buffer: " << error.what() << '\n' << qarel::pipe::pipe_usage_line(program);
+        return 2;
+    }
 }

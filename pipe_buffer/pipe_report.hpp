@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "pipe_buffer/pipe_config.hpp"
+#include "pipe_buffer/pipe_copy.hpp"
+
+namespace qarel::pipe {
+
+// Escapes a string for a JSON string literal: tab, newline, carriage return, double quote
+// and backslash by their two-character escapes, any other control byte as \u00XX, every
+// other byte unchanged.
+std::string json_escape(std::string_view text);
+
+// The one-line JSON report of a run, newline included.
+std::string format_pipe_report(const PipeConfig& config, const PipeOutcome& outcome);
+
+}  // namespace qarel::pipe
