@@ -46,6 +46,10 @@ std::uint64_t syndrome_weight(std::span<const std::uint8_t> hard_bits, const Ldp
     validate_ldpc_graph(graph);
     if (hard_bits.size() != graph.variable_count)
         throw std::invalid_argument("LDPC bit count must match graph variable count");
+    return count_unsatisfied_checks(hard_bits, graph);
+}
+
+std::uint64_t count_unsatisfied_checks(std::span<const std::uint8_t> hard_bits, const LdpcGraph& graph) {
     std::uint64_t weight = 0;
     for (std::uint64_t c = 0; c < graph.check_count(); ++c) {
         std::uint8_t parity = 0;

@@ -44,4 +44,7 @@ void validate_ldpc_graph(const LdpcGraph& graph);
 // Number of checks whose variables' hard bits XOR to 1.
 std::uint64_t syndrome_weight(std::span<const std::uint8_t> hard_bits, const LdpcGraph& graph);
 
+// syndrome_weight for callers that have already validated the graph and the bit count.
+std::uint64_t count_unsatisfied_checks(std::span<const std::uint8_t> hard_bits, const LdpcGraph& graph);
+
 }  // namespace qarel::ldpc
