@@ -164,7 +164,7 @@ private:
         const bool automatic = options_.qam32_frame_phase == "auto";
         if (automatic) {
             const auto lock =
-                ldpc::lock_qam32_phase(prefill, graph_, options_.max_iterations, options_.attenuation);
+                ldpc::lock_qam32_phase(prefill, graph_, {options_.max_iterations, options_.attenuation});
             err_ << "qam32_phase0_clean_codewords=" << lock.phase0_clean_codewords << '\n'
                  << "qam32_phase1_clean_codewords=" << lock.phase1_clean_codewords << '\n';
             phase = lock.phase;
