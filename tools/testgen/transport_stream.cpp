@@ -40,9 +40,11 @@ std::vector<std::uint8_t> generate_transport_stream(std::uint64_t packets, std::
         const bool has_payload = plan.adaptation_control != kAdaptationOnly;
         std::uint8_t cc = 0;
         if (plan.pid != kNullPid) {
-            // The counter advances only for packets that carry a payload.
-            cc = continuity[plan.pid];
-            if (has_payload) continuity[plan.pid] = (cc + 1) & 0x0f;
+            // The counter advances with each payload-carrying packet; an adaptation-only
+            // packet repeats the last value.
+            const auto last = continuity.find(plan.pid);
+            if (last != continuity.end()) cc = has_payload ? (last->second + 1) & 0x0f : last->second;
+            continuity[plan.pid] = cc;
         }
         std::array<std::uint8_t, kTsPacketBytes> packet{};
         packet[0] = kSyncByte;

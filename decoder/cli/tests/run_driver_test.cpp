@@ -6,7 +6,13 @@
 #include <limits>
 
 #include "decoder/cli/tests/decoder_test_support.hpp"
+#include "decoder/ldpc/alist.hpp"
+#include "decoder/ldpc/fec_profile.hpp"
+#include "tools/testgen/channel.hpp"
+#include "tools/testgen/ldpc_encoder.hpp"
 #include "tools/testgen/qc_code.hpp"
+#include "tools/testgen/transmitter.hpp"
+#include "tools/testgen/transport_stream.hpp"
 
 namespace qarel::cli {
 namespace {
@@ -133,13 +139,56 @@ TEST(RunDriver, Qam32ExplicitPhaseDiscardsTheLeadingSignalFrame) {
     EXPECT_EQ(outcome.err, phase_lines_1 + error_line("LLR input ended before a complete DTMB FEC frame"));
 }
 
-TEST(RunDriver, Qam32AutomaticPhaseNeedsTheLock) {
+// Noiseless 32QAM LLRs of `groups` FEC groups of a generated transport stream, optionally led
+// by the second signal frame of an earlier group.
+std::string qam32_stream(std::uint64_t groups, bool lead_in) {
+    const auto& profile = ldpc::fec_profile_for_rate(3);
+    const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(3));
+    const testgen::LdpcEncoder encoder(graph, profile.parity_bits());
+    const auto layout = testgen::frame_layout(profile, 32, 0);
+    const std::uint64_t frame_bytes = layout.transport_bytes_per_frame();
+    const auto ts = testgen::generate_transport_stream((groups + 1) * frame_bytes / 188, 1);
+    testgen::Channel channel({});
+    std::vector<float> llrs;
+    for (std::uint64_t g = lead_in ? 0 : 1; g <= groups; ++g) {
+        const auto group = channel.transmit(
+            testgen::encode_frame(std::span(ts).subspan(g * frame_bytes, frame_bytes), layout, encoder));
+        llrs.insert(llrs.end(), group.begin() + (g == 0 ? group.size() / 2 : 0), group.end());
+    }
+    return llr_bytes(llrs);
+}
+
+TEST(RunDriver, Qam32AutomaticPhaseLocksByTrialDecoding) {
     DecoderFiles files;
+    write_file(files.input, qam32_stream(2, false));
+    auto outcome = run_in_process(files.arguments(3, {"--workers", "1", "--qam", "32qam"}));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err,
+              "qam32_phase0_clean_codewords=2\nqam32_phase1_clean_codewords=0\nqam32_frame_phase=0\n"
+              "qam32_frame_phase_selection=auto\npacking_discarded_signal_frames=0\npacking_discarded_llrs=0\n" +
+                  summary_for(2, 5, 0, 2, 15040));
+
+    write_file(files.input, qam32_stream(2, true));
+    outcome = run_in_process(files.arguments(3, {"--workers", "1", "--qam", "32qam"}));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err,
+              "qam32_phase0_clean_codewords=0\nqam32_phase1_clean_codewords=2\nqam32_frame_phase=1\n"
+              "qam32_frame_phase_selection=auto\npacking_discarded_signal_frames=1\npacking_discarded_llrs=18720\n" +
+                  summary_for(2, 5, 0, 2, 15040));
+}
+
+TEST(RunDriver, Qam32AutomaticPhaseFailsWithoutASingleCleanPhase) {
+    DecoderFiles files;
+    // All-zero codewords look clean at both phases.
     write_file(files.input, llr_bytes(std::vector<float>(5 * 7488, 1.0f)));
-    const auto outcome = run_in_process(files.arguments(3, {"--qam", "32qam"}));
+    auto outcome = run_in_process(files.arguments(3, {"--qam", "32qam"}));
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, error_line("unable to lock 32QAM frame packing: two LDPC/BCH-clean codewords are required "
-                                      "at exactly one phase"));
+    const std::string no_lock =
+        "unable to lock 32QAM frame packing: two LDPC/BCH-clean codewords are required at exactly one phase";
+    EXPECT_EQ(outcome.err, error_line(no_lock));
+    // An explicit phase bypasses the lock.
+    outcome = run_in_process(files.arguments(3, {"--workers", "1", "--qam", "32qam", "--qam32-frame-phase", "0"}));
+    EXPECT_EQ(outcome.status, 0);
 }
 
 TEST(RunDriver, StartUpChecksInOrder) {

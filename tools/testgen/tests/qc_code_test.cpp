@@ -87,32 +87,5 @@ TEST(GeneratedCodeOptions, FourCycleCounterFindsSharedPairs) {
     EXPECT_EQ(count_four_cycles(ldpc::CheckRows::from_lists({{0, 1, 2}, {1, 2, 3}, {0, 3}, {0, 2}}), 4), 2u);
 }
 
-const std::string kTestgen = QAREL_TESTGEN_PATH;
-
-TEST(TestgenProgram, WritesCodesAndRefusesBadCommands) {
-    test::TempDir dir;
-    const std::string path = dir.file("rate1.alist");
-    const auto made = test::run_program(kTestgen, {"code", "--rate", "1", "--seed", "3", "--out", path});
-    EXPECT_EQ(made.exit_status, 0) << made.err;
-    EXPECT_EQ(ldpc::load_alist_graph(path).check_count(), 4445u);
-
-    const auto to_stdout = test::run_program(kTestgen, {"code", "--rate", "1", "--seed", "3"});
-    EXPECT_EQ(to_stdout.exit_status, 0);
-    EXPECT_EQ(to_stdout.out, test::read_file(path));
-
-    for (const std::vector<std::string>& bad : {std::vector<std::string>{"code"},
-                                                {"code", "--rate", "x"},
-                                                {"code", "--rate", "3", "--colour", "red"},
-                                                {"encode"},
-                                                {}}) {
-        const auto refused = test::run_program(kTestgen, bad);
-        EXPECT_EQ(refused.exit_status, 2) << testing::PrintToString(bad);
-        EXPECT_NE(refused.err.find("usage: qarel_dtmb_testgen"), std::string::npos);
-    }
-    const auto bad_rate = test::run_program(kTestgen, {"code", "--rate", "5"});
-    EXPECT_EQ(bad_rate.exit_status, 1);
-    EXPECT_EQ(bad_rate.err, "qarel_dtmb_testgen: fec rate must be 1, 2, or 3\n");
-}
-
 }  // namespace
 }  // namespace qarel::testgen
