@@ -8,9 +8,10 @@ cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target qarel_ldpc_b
 
 work="$build/example"
 mkdir -p "$work"
-"$build/tools/testgen/qarel_dtmb_testgen" code --rate 3 --out "$work/rate3.alist"
-# Four FEC frames of three 7488-bit codewords, as float32 LLRs of 0 (no information yet:
-# the test-signal generator's encoder and channel produce real streams).
-head -c $((4 * 3 * 7488 * 4)) /dev/zero > "$work/frames.llr"
-echo "decoding $work/frames.llr with $work/rate3.alist:"
-"$build/decoder/cli/qarel_ldpc_bch_decode" --fec-rate 3 --alist "$work/rate3.alist" "$work/frames.llr" "$work/out.ts"
+testgen="$build/tools/testgen/qarel_dtmb_testgen"
+"$testgen" code --rate 3 --out "$work/rate3.alist"
+# Eight FEC frames of a generated transport stream, sent over BPSK at Es/N0 3 dB.
+"$testgen" stream --rate 3 --alist "$work/rate3.alist" --frames 8 --channel bpsk --esn0-db 3 \
+    --ts-out "$work/source.ts" --out "$work/noisy.llr"
+echo "decoding $work/noisy.llr with $work/rate3.alist:"
+"$build/decoder/cli/qarel_ldpc_bch_decode" --fec-rate 3 --alist "$work/rate3.alist" "$work/noisy.llr" "$work/out.ts"

@@ -126,7 +126,7 @@ TEST(MinSum, NoisyCodewordsConvergeToTheTransmittedCodeword) {
     for (std::uint64_t seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE(seed);
         const auto codeword = code.random_codeword(seed);
-        const auto llrs = CodeUnderTest::received(codeword, 4.0, seed);
+        const auto llrs = CodeUnderTest::received(codeword, 2.5, seed);
         std::vector<std::uint8_t> bits(7493);
         const auto flooding = decode_min_sum_flooding(llrs, code.graph, bits, {50, 0.75f});
         EXPECT_TRUE(flooding.converged);
