@@ -9,11 +9,13 @@
 #include "decoder/cli/command_line.hpp"
 #include "decoder/cli/llr_frame_reader.hpp"
 #include "decoder/cli/streams.hpp"
+#include "decoder/diag/run_summary.hpp"
 #include "decoder/engine/batch_engine.hpp"
 #include "decoder/ldpc/alist.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/hard_h_graph.hpp"
 #include "decoder/ldpc/qam32_phase.hpp"
+#include "decoder/ts/packet_emitter.hpp"
 
 namespace qarel::cli {
 namespace {
@@ -29,11 +31,6 @@ struct RunConstants {
     std::uint64_t packets_per_codeword = 0;
     std::uint64_t scrambler_reset_bits = 0;
     std::uint64_t worker_count = 1;
-};
-
-struct DriverCounters {
-    std::uint64_t frames = 0;
-    std::uint64_t codewords = 0;
 };
 
 void require_runtime(bool condition, const std::string& message) {
@@ -131,7 +128,11 @@ private:
         check_header_templates(o, constants_);
 
         reader_.emplace(input_.get(), constants_.llrs_per_frame);
-        engine_.emplace(o.decode_batch_frames);
+        emitter_.emplace(output_.get(), provenance_.get(),
+                         ts::DiscontinuitySwitches{o.mark_discontinuities, o.insert_discontinuity_packets});
+        engine_config_ = {&o, profile_, &graph_, constants_.codewords_per_frame, constants_.worker_count,
+                          constants_.scrambler_reset_bits, &err_};
+        engine_.emplace(engine_config_, *emitter_);
     }
 
     void open_streams() {
@@ -218,23 +219,13 @@ private:
     void finish() {
         drain_pending_frames();
         close_streams();
-        write_summary();
-        require_runtime(!options_.require_output || engine_->counters().output_bytes != 0,
-                        "no transport bytes recovered (empty output is not a successful decode)");
-    }
-
-    void write_summary() {
         const RunConstants& c = constants_;
-        err_ << "frames=" << counters_.frames << '\n'
-             << "signal_frames_per_fec_group=" << c.signal_frames_per_fec_group << '\n'
-             << "codewords_per_fec_group=" << c.codewords_per_frame << '\n'
-             << "signal_frames=" << counters_.frames * c.signal_frames_per_fec_group << '\n'
-             << "scrambler_reset_bits=" << c.scrambler_reset_bits << '\n'
-             << "frame_index_offset=" << options_.frame_index_offset << '\n'
-             << "codewords=" << counters_.codewords << '\n'
-             << "worker_count=" << c.worker_count << '\n'
-             << "decode_batch_frames=" << options_.decode_batch_frames << '\n'
-             << std::flush;
+        diag::write_run_summary(err_, options_,
+                                {c.signal_frames_per_fec_group, c.codewords_per_frame, c.scrambler_reset_bits,
+                                 c.worker_count},
+                                counters_, engine_->counters(), emitter_->counters());
+        require_runtime(!options_.require_output || emitter_->counters().output_bytes != 0,
+                        "no transport bytes recovered (empty output is not a successful decode)");
     }
 
     void close_streams() {
@@ -250,12 +241,14 @@ private:
     ldpc::LdpcGraph graph_;
     std::optional<ldpc::LdpcGraph> hard_h_graph_;
     RunConstants constants_;
-    DriverCounters counters_;
+    diag::SelectionCounters counters_;
     StreamHandle input_;
     StreamHandle output_;
     StreamHandle diagnostics_;
     StreamHandle provenance_;
     std::optional<LlrFrameReader> reader_;
+    std::optional<ts::PacketEmitter> emitter_;
+    engine::EngineConfig engine_config_;
     std::optional<engine::BatchEngine> engine_;
 };
 

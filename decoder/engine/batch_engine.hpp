@@ -1,40 +1,41 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "decoder/diag/run_counters.hpp"
+#include "decoder/engine/engine_config.hpp"
+#include "decoder/engine/finalize.hpp"
 #include "decoder/engine/frame_record.hpp"
+#include "decoder/ts/packet_emitter.hpp"
 
 namespace qarel::engine {
 
-struct BatchEngineCounters {
-    std::uint64_t selected_frames = 0;
-    std::uint64_t skipped_frames = 0;
-    std::uint64_t batches = 0;
-    std::uint64_t output_bytes = 0;
-};
-
-// Collects frames into batches of a fixed number of frames and runs a batch when it is full.
-// Decoding and emission are not part of this build yet: a batch is counted and released.
+// Collects frames, decoded and skipped alike, into batches of --decode-batch-frames and
+// decodes each full batch on a pool of worker threads, then finalizes its frames in frame
+// order. Output and counters do not depend on the number of workers or the batch size.
 class BatchEngine {
 public:
-    explicit BatchEngine(std::uint64_t decode_batch_frames);
+    BatchEngine(const EngineConfig& config, ts::PacketEmitter& emitter, FrameDiagnosticsSink* diagnostics = nullptr);
 
+    // A frame to be decoded: its LLRs are scaled by the command line's rules first.
     void add_decode_frame(FrameSelectionRecord&& frame);
-    void add_skipped_frame(FrameSelectionRecord&& frame);
+    // A frame left out by frame selection; its LLRs are kept only for diagnostics.
+    void add_skipped_frame(FrameSelectionRecord&& frame, bool keep_llrs);
 
-    // Runs the frames gathered so far, if any.
+    // Decodes and finalizes the frames gathered so far; the batch is empty afterwards.
     void decode_batch();
 
-    std::uint64_t pending_frames() const { return pending_.size(); }
-    const BatchEngineCounters& counters() const { return counters_; }
+    const diag::DecodeCounters& counters() const { return counters_; }
 
 private:
     void add_frame(FrameSelectionRecord&& frame);
 
-    std::uint64_t decode_batch_frames_;
+    const EngineConfig& config_;
     std::vector<FrameSelectionRecord> pending_;
-    BatchEngineCounters counters_;
+    diag::DecodeCounters counters_;
+    FrameFinalizer finalizer_;
 };
 
 }  // namespace qarel::engine

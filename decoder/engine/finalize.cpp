@@ -1,0 +1,195 @@
+#include "decoder/engine/finalize.hpp"
+
+#include <algorithm>
+#include <ostream>
+#include <stdexcept>
+
+#include "decoder/bch/bch.hpp"
+#include "decoder/ts/ts_packet.hpp"
+
+namespace qarel::engine {
+namespace {
+
+constexpr std::uint64_t kBlocksPerPacket = ts::kPacketBytes / bch::kBlockBytes;
+
+}  // namespace
+
+void FrameFinalizer::finalize_skipped(const FrameSelectionRecord& frame) {
+    if (diagnostics_ != nullptr) diagnostics_->write_frame(frame, nullptr, {});
+    counters_.omitted_codewords += config_.codewords_per_frame;
+    counters_.omitted_frames += 1;
+    emitter_.note_untraceable_loss();
+}
+
+void FrameFinalizer::finalize_decoded(const FrameSelectionRecord& frame, FrameDecodeRecord& record) {
+    decode_transport_bytes(record);
+    judge_codewords(record);
+    // The transport-stream continuity pass of the retries runs here once retries exist; it
+    // may clear the converged flags of retried codewords before the clean judgement below.
+    const std::uint64_t slots = config_.codewords_per_frame;
+    std::uint64_t clean_slots = 0;
+    bool all_converged = true;
+    for (std::uint64_t slot = 0; slot < slots; ++slot) {
+        record.codewords.clean[slot] = record.codewords.ldpc[slot].converged && record.codewords.bch_clean[slot];
+        clean_slots += record.codewords.clean[slot];
+        all_converged = all_converged && record.codewords.ldpc[slot].converged;
+    }
+    record.frame_clean = all_converged && record.frame_bch.unclean_blocks == 0;
+    counters_.clean_frames += record.frame_clean ? 1 : 0;
+    counters_.clean_codewords += clean_slots;
+
+    const FrameEmission emission =
+        config_.options->emit_clean_codewords ? emit_codewords(frame, record) : emit_whole_frame(frame, record);
+    if (diagnostics_ != nullptr) diagnostics_->write_frame(frame, &record, emission);
+    stop_if_strict(frame, record);
+    add_decode_counters(record);
+}
+
+void FrameFinalizer::decode_transport_bytes(FrameDecodeRecord& record) const {
+    record.frame_bch = bch::decode_bch_blocks(record.message_bits, record.transport_bytes, 0,
+                                              config_.scrambler_reset_bits);
+    const std::uint64_t blocks = record.frame_bch.block_count;
+    const std::uint64_t slots = config_.codewords_per_frame;
+    if (blocks % slots != 0) throw std::runtime_error("BCH block count does not align to FEC codewords");
+    const std::uint64_t blocks_per_codeword = blocks / slots;
+    const std::uint64_t bytes_per_codeword = config_.profile->bytes_per_codeword();
+    if (bytes_per_codeword == 0 || bytes_per_codeword % blocks_per_codeword != 0 ||
+        ts::kPacketBytes % (bytes_per_codeword / blocks_per_codeword) != 0)
+        throw std::runtime_error("BCH payload blocks do not align to MPEG-TS packets");
+}
+
+bool FrameFinalizer::slot_blocks_clean(const FrameDecodeRecord& record, std::uint64_t slot) const {
+    const std::uint64_t per_slot = config_.profile->bch_blocks_per_codeword();
+    const auto& clean = record.frame_bch.block_clean;
+    return std::all_of(clean.begin() + slot * per_slot, clean.begin() + (slot + 1) * per_slot,
+                       [](std::uint8_t c) { return c != 0; });
+}
+
+bool FrameFinalizer::packet_blocks_clean(const FrameDecodeRecord& record, std::uint64_t slot,
+                                         std::uint64_t packet) const {
+    const std::uint64_t first = slot * config_.profile->bch_blocks_per_codeword() + packet * kBlocksPerPacket;
+    const auto& clean = record.frame_bch.block_clean;
+    return std::all_of(clean.begin() + first, clean.begin() + first + kBlocksPerPacket,
+                       [](std::uint8_t c) { return c != 0; });
+}
+
+std::span<std::uint8_t> FrameFinalizer::codeword_bytes(FrameDecodeRecord& record, std::uint64_t slot) const {
+    const std::uint64_t size = config_.profile->bytes_per_codeword();
+    return std::span(record.transport_bytes).subspan(slot * size, size);
+}
+
+void FrameFinalizer::judge_codewords(FrameDecodeRecord& record) {
+    const std::uint64_t packets = config_.profile->packets_per_codeword();
+    for (std::uint64_t slot = 0; slot < config_.codewords_per_frame; ++slot) {
+        const bool bch_clean = slot_blocks_clean(record, slot);
+        record.codewords.bch_clean[slot] = bch_clean ? 1 : 0;
+        counters_.bch_clean_payload_codewords += bch_clean ? 1 : 0;
+        const auto bytes = codeword_bytes(record, slot);
+        for (std::uint64_t q = 0; q < packets; ++q) {
+            if (packet_blocks_clean(record, slot, q) && ts::is_well_formed(bytes.subspan(q * ts::kPacketBytes, ts::kPacketBytes)))
+                ++counters_.bch_clean_payload_packets;
+        }
+    }
+}
+
+FrameEmission FrameFinalizer::emit_whole_frame(const FrameSelectionRecord& frame, FrameDecodeRecord& record) {
+    const std::uint64_t slots = config_.codewords_per_frame;
+    const std::uint64_t packets = slots * config_.profile->packets_per_codeword();
+    FrameEmission emission;
+    if (!config_.options->clean_frames_only || record.frame_clean) {
+        const auto signalled = emitter_.emit_transport_chunk(
+            record.transport_bytes, ts::PacketKind::emitted,
+            {frame.frame_index, std::nullopt, std::nullopt, config_.profile->packets_per_codeword()});
+        emission = {true, signalled.marked, signalled.inserted, packets, 0, 0};
+        counters_.emitted_frames += 1;
+        counters_.emitted_codewords += slots;
+        return emission;
+    }
+    counters_.omitted_codewords += slots;
+    counters_.omitted_frames += 1;
+    emission.omitted_packets = packets;
+    const bool trusted = ts::is_ts_valid(record.transport_bytes) && record.frame_bch.unclean_blocks == 0;
+    emitter_.note_dropped_chunk(record.transport_bytes, trusted);
+    return emission;
+}
+
+FrameEmission FrameFinalizer::emit_codewords(const FrameSelectionRecord& frame, FrameDecodeRecord& record) {
+    const cli::RunOptions& o = *config_.options;
+    const std::uint64_t packets = config_.profile->packets_per_codeword();
+    FrameEmission emission;
+    for (std::uint64_t slot = 0; slot < config_.codewords_per_frame; ++slot) {
+        const auto bytes = codeword_bytes(record, slot);
+        const bool bch_clean = record.codewords.bch_clean[slot] != 0;
+        const bool emit = record.codewords.clean[slot] ||
+                          (o.emit_bch_clean_codewords && bch_clean && ts::is_ts_valid(bytes)) ||
+                          (o.emit_forced_codewords && frame.forced);
+        if (emit) {
+            const auto signalled = emitter_.emit_transport_chunk(bytes, ts::PacketKind::emitted,
+                                                                 {frame.frame_index, slot, std::nullopt, packets});
+            emission.emitted = true;
+            emission.marked_packets += signalled.marked;
+            emission.inserted_packets += signalled.inserted;
+            emission.emitted_packets += packets;
+            counters_.emitted_codewords += 1;
+            continue;
+        }
+        counters_.omitted_codewords += 1;
+        if (o.emit_bch_clean_packets) {
+            salvage_packets(frame, record, slot, emission);
+        } else {
+            emission.omitted_packets += packets;
+            emitter_.note_dropped_chunk(bytes, bch_clean && ts::is_ts_valid(bytes));
+        }
+    }
+    if (!emission.emitted) {
+        counters_.omitted_frames += 1;
+    } else {
+        counters_.emitted_frames += 1;
+        counters_.partial_emitted_frames += record.frame_clean ? 0 : 1;
+    }
+    return emission;
+}
+
+void FrameFinalizer::salvage_packets(const FrameSelectionRecord& frame, FrameDecodeRecord& record, std::uint64_t slot,
+                                     FrameEmission& emission) {
+    const std::uint64_t packets = config_.profile->packets_per_codeword();
+    const auto bytes = codeword_bytes(record, slot);
+    for (std::uint64_t q = 0; q < packets; ++q) {
+        const auto packet = bytes.subspan(q * ts::kPacketBytes, ts::kPacketBytes);
+        if (!packet_blocks_clean(record, slot, q) || !ts::is_well_formed(packet)) {
+            emission.omitted_packets += 1;
+            emitter_.note_untraceable_loss();
+            continue;
+        }
+        const auto signalled = emitter_.emit_transport_chunk(packet, ts::PacketKind::emitted_bch_clean_packet,
+                                                             {frame.frame_index, slot, q, packets});
+        emission.emitted = true;
+        emission.marked_packets += signalled.marked;
+        emission.inserted_packets += signalled.inserted;
+        emission.emitted_packets += 1;
+        emission.salvaged_packets += 1;
+        counters_.bch_clean_packet_salvage_emitted_packets += 1;
+    }
+}
+
+void FrameFinalizer::stop_if_strict(const FrameSelectionRecord& frame, const FrameDecodeRecord& record) const {
+    if (!config_.options->fail_on_unclean_frame || record.frame_clean) return;
+    *config_.err << "strict_failed_frame=" << frame.frame_index << '\n' << std::flush;
+    throw std::runtime_error("strict decode stopped at the first unclean FEC frame");
+}
+
+void FrameFinalizer::add_decode_counters(const FrameDecodeRecord& record) {
+    const auto& r = record.codewords;
+    counters_.bch_corrected_errors += record.frame_bch.corrected_errors;
+    counters_.bch_unclean_blocks += record.frame_bch.unclean_blocks;
+    for (std::uint64_t slot = 0; slot < config_.codewords_per_frame; ++slot) {
+        counters_.initial_syndrome_weight += r.initial_syndrome_weight[slot];
+        counters_.early_rejected_codewords += r.early_rejected[slot];
+        counters_.converged_codewords += r.ldpc[slot].converged ? 1 : 0;
+        counters_.ldpc_iterations += r.ldpc[slot].iterations;
+        counters_.final_syndrome_weight += r.ldpc[slot].final_syndrome_weight;
+    }
+    counters_.soft_decoded_frames += 1;
+}
+
+}  // namespace qarel::engine

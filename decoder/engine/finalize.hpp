@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/diag/run_counters.hpp"
+#include "decoder/engine/engine_config.hpp"
+#include "decoder/engine/frame_decode_record.hpp"
+#include "decoder/engine/frame_record.hpp"
+#include "decoder/ts/packet_emitter.hpp"
+
+namespace qarel::engine {
+
+// What one frame contributed to the output.
+struct FrameEmission {
+    bool emitted = false;
+    std::uint64_t marked_packets = 0;
+    std::uint64_t inserted_packets = 0;
+    std::uint64_t emitted_packets = 0;
+    std::uint64_t omitted_packets = 0;
+    std::uint64_t salvaged_packets = 0;
+};
+
+// Receives every finalized frame in frame order, before the strict stop; the frame
+// diagnostics writer plugs in here. `record` is null for a frame that was not decoded.
+class FrameDiagnosticsSink {
+public:
+    virtual ~FrameDiagnosticsSink() = default;
+    virtual void write_frame(const FrameSelectionRecord& frame, const FrameDecodeRecord* record,
+                             const FrameEmission& emission) = 0;
+};
+
+// Turns the decoded frames of a batch into output, in frame order on the main thread: the
+// frame's transport bytes, the clean judgements, emission under the chosen policy, the
+// strict stop and the run counters.
+class FrameFinalizer {
+public:
+    FrameFinalizer(const EngineConfig& config, ts::PacketEmitter& emitter, diag::DecodeCounters& counters,
+                   FrameDiagnosticsSink* diagnostics = nullptr)
+        : config_(config), emitter_(emitter), counters_(counters), diagnostics_(diagnostics) {}
+
+    void finalize_skipped(const FrameSelectionRecord& frame);
+    void finalize_decoded(const FrameSelectionRecord& frame, FrameDecodeRecord& record);
+
+private:
+    void decode_transport_bytes(FrameDecodeRecord& record) const;
+    void judge_codewords(FrameDecodeRecord& record);
+    FrameEmission emit_whole_frame(const FrameSelectionRecord& frame, FrameDecodeRecord& record);
+    FrameEmission emit_codewords(const FrameSelectionRecord& frame, FrameDecodeRecord& record);
+    void salvage_packets(const FrameSelectionRecord& frame, FrameDecodeRecord& record, std::uint64_t slot,
+                         FrameEmission& emission);
+    void stop_if_strict(const FrameSelectionRecord& frame, const FrameDecodeRecord& record) const;
+    void add_decode_counters(const FrameDecodeRecord& record);
+
+    bool slot_blocks_clean(const FrameDecodeRecord& record, std::uint64_t slot) const;
+    bool packet_blocks_clean(const FrameDecodeRecord& record, std::uint64_t slot, std::uint64_t packet) const;
+    std::span<std::uint8_t> codeword_bytes(FrameDecodeRecord& record, std::uint64_t slot) const;
+
+    const EngineConfig& config_;
+    ts::PacketEmitter& emitter_;
+    diag::DecodeCounters& counters_;
+    FrameDiagnosticsSink* diagnostics_;
+};
+
+}  // namespace qarel::engine

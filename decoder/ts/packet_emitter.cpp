@@ -1,0 +1,170 @@
+#include "decoder/ts/packet_emitter.hpp"
+
+#include <array>
+#include <stdexcept>
+#include <vector>
+
+#include "decoder/ts/ts_packet.hpp"
+
+namespace qarel::ts {
+namespace {
+
+// Calls visit(packet) for every whole 188-byte packet of the span.
+template <typename Bytes, typename Visit>
+void for_each_packet(std::span<Bytes> bytes, Visit visit) {
+    for (std::size_t offset = 0; offset + kPacketBytes <= bytes.size(); offset += kPacketBytes)
+        visit(bytes.subspan(offset, kPacketBytes));
+}
+
+bool is_whole_packets(std::span<const std::uint8_t> bytes) {
+    return !bytes.empty() && bytes.size() % kPacketBytes == 0;
+}
+
+// An adaptation-field-only packet with discontinuity_indicator set, carrying the PID and
+// continuity counter of the packet that triggered it.
+std::array<std::uint8_t, kPacketBytes> inserted_discontinuity_packet(std::uint16_t pid, std::uint8_t cc) {
+    std::array<std::uint8_t, kPacketBytes> packet;
+    packet.fill(0xff);
+    packet[0] = kSyncByte;
+    packet[1] = static_cast<std::uint8_t>((pid >> 8) & 0x1fu);
+    packet[2] = static_cast<std::uint8_t>(pid & 0xffu);
+    packet[3] = static_cast<std::uint8_t>(0x20u | cc);
+    packet[4] = 0xb7;
+    packet[5] = 0x80;
+    return packet;
+}
+
+}  // namespace
+
+void update_ts_continuity_context(std::span<const std::uint8_t> chunk, TsContinuityContext& context) {
+    if (!is_whole_packets(chunk)) return;
+    for_each_packet(chunk, [&](std::span<const std::uint8_t> p) {
+        if (!is_well_formed(p) || !carries_payload(p) || packet_pid(p) == kNullPid) return;
+        context.seen_pids.insert(packet_pid(p));
+        context.last_continuity_counter[packet_pid(p)] = continuity_counter(p);
+    });
+}
+
+PacketEmitter::PacketEmitter(std::FILE* output, std::FILE* provenance, DiscontinuitySwitches switches)
+    : output_(output), provenance_(provenance), switches_(switches) {}
+
+SignallingResult PacketEmitter::emit_transport_chunk(std::span<std::uint8_t> chunk, PacketKind kind,
+                                                     const ChunkOrigin& origin) {
+    if (switches_.any()) guard_continuity(chunk);
+    SignallingResult signalled;
+    if (!pending_pids_.empty()) {
+        signalled = apply_discontinuity_signalling(chunk, origin.frame_index, origin.codeword_slot);
+        counters_.discontinuity_marked_packets += signalled.marked;
+        counters_.discontinuity_inserted_packets += signalled.inserted;
+    }
+
+    const std::uint64_t per_codeword = origin.packets_per_codeword;
+    std::uint64_t position = 0;
+    for_each_packet(std::span<const std::uint8_t>(chunk), [&](std::span<const std::uint8_t> packet) {
+        ProvenanceRow row{counters_.output_packets + position, kind, origin.frame_index, origin.codeword_slot,
+                          origin.packet_in_codeword, per_codeword};
+        if (!origin.codeword_slot) {  // a whole frame: codeword by codeword
+            row.codeword_slot = position / per_codeword;
+            row.packet_in_codeword = position % per_codeword;
+        } else if (!origin.packet_in_codeword) {
+            row.packet_in_codeword = position;
+        }
+        write_provenance_row(provenance_, row, packet);
+        ++position;
+    });
+    counters_.output_packets += position;
+
+    write_output(chunk);
+    counters_.output_bytes += chunk.size();
+    record_emitted_packets(chunk);
+    return signalled;
+}
+
+void PacketEmitter::guard_continuity(std::span<const std::uint8_t> chunk) {
+    if (!switches_.any() || !is_whole_packets(chunk)) return;
+    auto expected = last_continuity_counter_;
+    for_each_packet(chunk, [&](std::span<const std::uint8_t> p) {
+        if (!is_well_formed(p) || !carries_payload(p) || packet_pid(p) == kNullPid ||
+            is_pid_0x0015_signalling_packet(p))
+            return;
+        const std::uint16_t pid = packet_pid(p);
+        const std::uint8_t cc = continuity_counter(p);
+        const auto last = expected.find(pid);
+        if (last != expected.end() && !signals_discontinuity(p) && cc != ((last->second + 1) & 0x0fu)) {
+            if (pending_pids_.insert(pid).second) ++counters_.continuity_guard_pending_pids;
+        }
+        expected[pid] = cc;
+    });
+}
+
+SignallingResult PacketEmitter::apply_discontinuity_signalling(std::span<std::uint8_t> chunk,
+                                                               std::uint64_t frame_index,
+                                                               std::optional<std::uint64_t> codeword_slot) {
+    SignallingResult result;
+    if (pending_pids_.empty()) return result;
+    std::unordered_set<std::uint16_t> handled;
+    const auto qualifies = [&](std::span<const std::uint8_t> p) {
+        return is_tracked_payload_packet(p) && pending_pids_.count(packet_pid(p)) != 0;
+    };
+
+    if (switches_.insert_discontinuity_packets) {
+        std::vector<std::array<std::uint8_t, kPacketBytes>> inserted;
+        for_each_packet(std::span<const std::uint8_t>(chunk), [&](std::span<const std::uint8_t> p) {
+            if (!qualifies(p) || !handled.insert(packet_pid(p)).second) return;
+            inserted.push_back(inserted_discontinuity_packet(packet_pid(p), continuity_counter(p)));
+        });
+        for (const auto& packet : inserted) {
+            const ProvenanceRow row{counters_.output_packets, PacketKind::inserted_discontinuity, frame_index,
+                                    codeword_slot, std::nullopt, std::nullopt};
+            write_provenance_row(provenance_, row, packet);
+            write_output(packet);
+            ++counters_.output_packets;
+        }
+        counters_.output_bytes += kPacketBytes * inserted.size();
+        result.inserted = inserted.size();
+    }
+    if (switches_.mark_discontinuities) {
+        for_each_packet(chunk, [&](std::span<std::uint8_t> p) {
+            if (!qualifies(p) || handled.count(packet_pid(p)) != 0) return;
+            if (!has_adaptation_field(p) || p[4] < 1 || p[4] > 183) return;
+            p[5] |= 0x80u;
+            handled.insert(packet_pid(p));
+            ++result.marked;
+        });
+    }
+    for (const std::uint16_t pid : handled) pending_pids_.erase(pid);
+    return result;
+}
+
+void PacketEmitter::record_emitted_packets(std::span<const std::uint8_t> chunk) {
+    for_each_packet(chunk, [&](std::span<const std::uint8_t> p) {
+        if (is_tracked_payload_packet(p)) seen_pids_.insert(packet_pid(p));
+    });
+    for_each_packet(chunk, [&](std::span<const std::uint8_t> p) {
+        if (is_well_formed(p) && carries_payload(p) && packet_pid(p) != kNullPid)
+            last_continuity_counter_[packet_pid(p)] = continuity_counter(p);
+    });
+}
+
+void PacketEmitter::note_dropped_chunk(std::span<const std::uint8_t> chunk, bool trusted) {
+    if (!switches_.any()) return;
+    if (!trusted || !is_ts_valid(chunk)) {
+        note_untraceable_loss();
+        return;
+    }
+    for_each_packet(chunk, [&](std::span<const std::uint8_t> p) {
+        if (is_tracked_payload_packet(p)) add_pending(packet_pid(p));
+    });
+}
+
+void PacketEmitter::note_untraceable_loss() {
+    if (!switches_.any()) return;
+    pending_pids_.insert(seen_pids_.begin(), seen_pids_.end());
+}
+
+void PacketEmitter::write_output(std::span<const std::uint8_t> bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), output_) != bytes.size() || std::ferror(output_))
+        throw std::runtime_error("failed to write decoded transport-byte stream");
+}
+
+}  // namespace qarel::ts
