@@ -1,0 +1,415 @@
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "decoder/ldpc/alist.hpp"
+#include "decoder/ldpc/fec_profile.hpp"
+#include "tests/support/test_support.hpp"
+#include "tools/testgen/channel.hpp"
+#include "tools/testgen/ldpc_encoder.hpp"
+#include "tools/testgen/transmitter.hpp"
+#include "tools/testgen/transport_stream.hpp"
+
+namespace qarel::cli {
+namespace {
+
+using qarel::test::read_file;
+using qarel::test::run_program;
+using qarel::test::write_file;
+
+const std::string kDecoder = QAREL_DECODER_PATH;
+
+const testgen::LdpcEncoder& encoder_for(std::uint64_t rate) {
+    static std::mutex mutex;
+    static std::map<std::uint64_t, std::unique_ptr<testgen::LdpcEncoder>> encoders;
+    std::lock_guard lock(mutex);
+    auto& encoder = encoders[rate];
+    if (!encoder) {
+        const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(rate));
+        encoder = std::make_unique<testgen::LdpcEncoder>(graph, ldpc::fec_profile_for_rate(rate).parity_bits());
+    }
+    return *encoder;
+}
+
+struct StreamSpec {
+    std::uint64_t rate = 3;
+    std::uint64_t frames = 3;
+    std::uint64_t qam = 0;
+    bool qam32_lead_in = false;
+    testgen::ChannelSettings channel;
+    std::vector<std::string> impairments;
+};
+
+StreamSpec spec_of(std::uint64_t rate, std::uint64_t frames, std::vector<std::string> impairments = {}) {
+    StreamSpec spec;
+    spec.rate = rate;
+    spec.frames = frames;
+    spec.impairments = std::move(impairments);
+    return spec;
+}
+
+struct Stream {
+    std::string ts;
+    std::string llrs;
+    std::uint64_t frame_bytes = 0;
+};
+
+// The transmit chain of the test-signal generator, in-process: a generated transport stream
+// (or `ts` when given), encoded, sent through the channel and impaired.
+Stream make_stream(const StreamSpec& spec, std::vector<std::uint8_t> ts = {}) {
+    const auto& profile = ldpc::fec_profile_for_rate(spec.rate);
+    const auto layout = testgen::frame_layout(profile, spec.qam, 3);
+    const std::uint64_t frame_bytes = layout.transport_bytes_per_frame();
+    if (ts.empty()) ts = testgen::generate_transport_stream(spec.frames * frame_bytes / 188, spec.rate);
+    std::vector<testgen::Impairment> impairments;
+    for (const auto& text : spec.impairments) impairments.push_back(testgen::parse_impairment(text));
+
+    testgen::Channel channel(spec.channel);
+    std::vector<float> llrs;
+    if (spec.qam32_lead_in) {
+        std::vector<std::uint8_t> nulls;
+        testgen::append_null_packets(nulls, frame_bytes / 188);
+        const auto lead = channel.transmit(testgen::encode_frame(nulls, layout, encoder_for(spec.rate)));
+        llrs.insert(llrs.end(), lead.begin() + lead.size() / 2, lead.end());
+    }
+    for (std::uint64_t f = 0; f * frame_bytes < ts.size(); ++f) {
+        auto frame = channel.transmit(
+            testgen::encode_frame(std::span(ts).subspan(f * frame_bytes, frame_bytes), layout, encoder_for(spec.rate)));
+        testgen::apply_impairments(frame, f + 1, profile.transmitted_bits, impairments);
+        llrs.insert(llrs.end(), frame.begin(), frame.end());
+    }
+    return {std::string(ts.begin(), ts.end()), qarel::test::llr_bytes(llrs), frame_bytes};
+}
+
+struct Decoded {
+    int status = -1;
+    std::string output;
+    std::string provenance;
+    std::string err;
+    std::map<std::string, std::string> summary;
+
+    std::string value(const std::string& key) const {
+        const auto found = summary.find(key);
+        return found == summary.end() ? "<missing>" : found->second;
+    }
+};
+
+Decoded decode(const Stream& stream, std::uint64_t rate, const std::vector<std::string>& extra) {
+    qarel::test::TempDir dir;
+    write_file(dir.file("in.llr"), stream.llrs);
+    std::vector<std::string> args{"--fec-rate", std::to_string(rate), "--alist", qarel::test::generated_code_alist(rate),
+                                  "--packet-provenance-out", dir.file("rows.jsonl"), dir.file("in.llr"),
+                                  dir.file("out.ts")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto result = run_program(kDecoder, args);
+    Decoded decoded{result.exit_status, read_file(dir.file("out.ts")), read_file(dir.file("rows.jsonl")), result.err, {}};
+    std::istringstream lines(result.err);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) decoded.summary[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return decoded;
+}
+
+std::string frames_of(const Stream& stream, std::initializer_list<std::uint64_t> frames) {
+    std::string bytes;
+    for (const auto f : frames) bytes += stream.ts.substr((f - 1) * stream.frame_bytes, stream.frame_bytes);
+    return bytes;
+}
+
+TEST(EndToEnd, StreamsAtEveryRateDecodeToTheSourceByteForByte) {
+    const double esn0_db[] = {0.0, 1.5, 3.5};
+    for (const std::uint64_t rate : {1u, 2u, 3u}) {
+        for (const bool noisy : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "rate " << rate << (noisy ? " AWGN" : " noiseless"));
+            StreamSpec spec = spec_of(rate, 3);
+            if (noisy) spec.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = esn0_db[rate - 1], .seed = rate};
+            const Stream stream = make_stream(spec);
+            const Decoded d = decode(stream, rate, {"--workers", "2"});
+            EXPECT_EQ(d.status, 0) << d.err;
+            EXPECT_TRUE(d.output == stream.ts);
+            EXPECT_EQ(d.value("frames"), "3");
+            EXPECT_EQ(d.value("converged_codewords"), "9");
+            EXPECT_EQ(d.value("clean_frames"), "3");
+            EXPECT_EQ(d.value("emitted_frames"), "3");
+            EXPECT_EQ(d.value("output_bytes"), std::to_string(stream.ts.size()));
+            EXPECT_EQ(d.value("output_packets"), std::to_string(stream.ts.size() / 188));
+            EXPECT_EQ(std::count(d.provenance.begin(), d.provenance.end(), '\n'), std::ssize(stream.ts) / 188);
+        }
+    }
+}
+
+TEST(EndToEnd, Qam32StreamsWithAnExtraLeadingSignalFrameDecode) {
+    StreamSpec spec = spec_of(3, 2);
+    spec.qam = 32;
+    spec.qam32_lead_in = true;
+    spec.channel = {.kind = testgen::ChannelKind::qam, .esn0_db = 20.0, .qam = 32, .seed = 3};
+    const Stream stream = make_stream(spec);
+    const Decoded d = decode(stream, 3, {"--qam", "32qam"});
+    EXPECT_EQ(d.status, 0) << d.err;
+    EXPECT_TRUE(d.output == stream.ts);
+    EXPECT_EQ(d.value("qam32_frame_phase"), "1");
+    EXPECT_EQ(d.value("scrambler_reset_bits"), "15040");
+    EXPECT_EQ(d.value("clean_signal_frames"), "4");
+}
+
+// Everything but the timings and the two settings being varied.
+std::string comparable_summary(const Decoded& d) {
+    std::string text;
+    for (const auto& [key, value] : d.summary)
+        if (!key.ends_with("_ms") && key != "worker_count" && key != "decode_batch_frames") text += key + "=" + value + "\n";
+    return text;
+}
+
+TEST(EndToEnd, OutputDoesNotDependOnWorkersOrBatchSize) {
+    StreamSpec spec = spec_of(3, 7);
+    spec.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = 2.2, .seed = 11};
+    spec.impairments = {"corrupt:bits=1395-1396:2:1", "corrupt:all:5:0"};
+    const Stream stream = make_stream(spec);
+    const std::vector<std::string> modes{"--clean-frames-only", "--emit-clean-codewords", "--emit-bch-clean-packets",
+                                         "--insert-discontinuity-packets", "--score-initial-syndrome"};
+    std::optional<Decoded> reference;
+    for (const char* workers : {"1", "2", "8"}) {
+        for (const char* batch : {"1", "3", "16"}) {
+            SCOPED_TRACE(testing::Message() << "workers " << workers << " batch " << batch);
+            auto args = modes;
+            args.insert(args.end(), {"--workers", workers, "--decode-batch-frames", batch});
+            const Decoded d = decode(stream, 3, args);
+            EXPECT_EQ(d.status, 0) << d.err;
+            if (!reference) {
+                reference = d;
+                EXPECT_NE(d.value("omitted_codewords"), "0");  // the sweep covers unclean frames
+                continue;
+            }
+            EXPECT_TRUE(d.output == reference->output);
+            EXPECT_EQ(d.provenance, reference->provenance);
+            EXPECT_EQ(comparable_summary(d), comparable_summary(*reference));
+        }
+    }
+}
+
+// Frame 2 carries one codeword (slot 1) whose first 300 transmitted parity bits and bits 3
+// and 4 of its first BCH block arrive inverted. The early reject threshold turns away only
+// that codeword, whose hard decision then keeps the two message errors: slot 1 is not clean,
+// packet 0 of slot 1 is not BCH-clean, its packets 1..3 are. (The other codewords' initial
+// syndromes come only from the 5 erased bits, far below the threshold.)
+Stream stream_with_one_bad_codeword() {
+    return make_stream(spec_of(3, 3, {"corrupt:bits=0-299:2:1", "corrupt:bits=1395-1396:2:1"}));
+}
+const std::vector<std::string> kRejectEarly{"--early-syndrome-reject-ratio", "0.1"};
+
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+TEST(EndToEnd, WholeFrameModesWriteOrDropUncleanFrames) {
+    const Stream stream = stream_with_one_bad_codeword();
+    const Decoded all = decode(stream, 3, kRejectEarly);
+    EXPECT_EQ(all.status, 0);
+    ASSERT_EQ(all.output.size(), stream.ts.size());
+    const std::size_t bad_byte = stream.frame_bytes + 752;  // first byte of slot 1 in frame 2
+    EXPECT_EQ(static_cast<unsigned char>(all.output[bad_byte]), 0x47u ^ 0x18u);
+    EXPECT_EQ(all.output.substr(0, bad_byte), stream.ts.substr(0, bad_byte));
+    EXPECT_EQ(all.output.substr(bad_byte + 1), stream.ts.substr(bad_byte + 1));
+    EXPECT_EQ(all.value("clean_frames"), "2");
+    EXPECT_EQ(all.value("emitted_frames"), "3");
+    EXPECT_EQ(all.value("early_rejected_codewords"), "1");
+    EXPECT_EQ(all.value("bch_unclean_blocks"), "1");
+    EXPECT_EQ(all.value("bch_clean_payload_codewords"), "8");
+    EXPECT_EQ(all.value("bch_clean_payload_packets"), "35");
+
+    const Decoded clean_only = decode(stream, 3, with(kRejectEarly, {"--clean-frames-only"}));
+    EXPECT_TRUE(clean_only.output == frames_of(stream, {1, 3}));
+    EXPECT_EQ(clean_only.value("omitted_frames"), "1");
+    EXPECT_EQ(clean_only.value("omitted_codewords"), "3");
+    EXPECT_EQ(clean_only.value("clean_codewords"), "8");
+    EXPECT_EQ(clean_only.value("emitted_codewords"), "6");
+}
+
+TEST(EndToEnd, CodewordModesWriteCleanCodewordsAndSalvagedPackets) {
+    const Stream stream = stream_with_one_bad_codeword();
+    const std::string frame2 = frames_of(stream, {2});
+    const std::string slot0 = frame2.substr(0, 752);
+    const std::string slot1_tail = frame2.substr(752 + 188, 3 * 188);
+    const std::string slot2 = frame2.substr(2 * 752);
+    const auto codewords = with(kRejectEarly, {"--clean-frames-only", "--emit-clean-codewords"});
+
+    const Decoded clean = decode(stream, 3, codewords);
+    EXPECT_TRUE(clean.output == frames_of(stream, {1}) + slot0 + slot2 + frames_of(stream, {3}));
+    EXPECT_EQ(clean.value("emitted_frames"), "3");
+    EXPECT_EQ(clean.value("partial_emitted_frames"), "1");
+    EXPECT_EQ(clean.value("emitted_codewords"), "8");
+    EXPECT_EQ(clean.value("omitted_codewords"), "1");
+
+    const Decoded salvage = decode(stream, 3, with(codewords, {"--emit-bch-clean-packets"}));
+    EXPECT_TRUE(salvage.output == frames_of(stream, {1}) + slot0 + slot1_tail + slot2 + frames_of(stream, {3}));
+    EXPECT_EQ(salvage.value("bch_clean_packet_salvage_emitted_packets"), "3");
+    EXPECT_NE(salvage.provenance.find("\"kind\":\"emitted_bch_clean_packet\",\"frame_index\":2,\"codeword_slot\":1,"
+                                      "\"packet_in_codeword\":1,\"packets_per_codeword\":4"),
+              std::string::npos);
+
+    // A codeword whose decode failed but whose BCH payload is intact is written whole with
+    // --emit-bch-clean-codewords.
+    const Stream parity_errors = make_stream(spec_of(3, 3, {"corrupt:bits=0-299:2:1"}));
+    const Decoded bch_clean = decode(parity_errors, 3, with(codewords, {"--emit-bch-clean-codewords"}));
+    EXPECT_TRUE(bch_clean.output == parity_errors.ts);
+    EXPECT_EQ(bch_clean.value("clean_codewords"), "8");
+    EXPECT_EQ(bch_clean.value("emitted_codewords"), "9");
+}
+
+TEST(EndToEnd, StrictModeStopsAtTheFirstUncleanFrame) {
+    const Stream stream = stream_with_one_bad_codeword();
+    const Decoded d = decode(stream, 3, with(kRejectEarly, {"--clean-frames-only", "--fail-on-unclean-frame"}));
+    EXPECT_EQ(d.status, 1);
+    EXPECT_EQ(d.err, "strict_failed_frame=2\nqarel_ldpc_bch_decode: strict decode stopped at the first unclean FEC frame\n");
+    EXPECT_TRUE(d.output == frames_of(stream, {1}));
+}
+
+TEST(EndToEnd, DroppedFramesAreSignalledByInsertedOrMarkedPackets) {
+    const Stream stream = stream_with_one_bad_codeword();
+    // PIDs with a payload in frame 3 that were seen in frame 1.
+    std::set<int> signalled;
+    const auto payload_pids = [&](std::uint64_t frame) {
+        std::set<int> pids;
+        const std::string bytes = frames_of(stream, {frame});
+        for (std::size_t p = 0; p < bytes.size(); p += 188) {
+            const int pid = ((bytes[p + 1] & 0x1f) << 8) | static_cast<unsigned char>(bytes[p + 2]);
+            if ((bytes[p + 3] & 0x10) && pid != 0x1fff) pids.insert(pid);
+        }
+        return pids;
+    };
+    const auto first = payload_pids(1), third = payload_pids(3);
+    std::set_intersection(first.begin(), first.end(), third.begin(), third.end(), std::inserter(signalled, signalled.end()));
+    ASSERT_FALSE(signalled.empty());
+
+    const Decoded inserted = decode(stream, 3, with(kRejectEarly, {"--clean-frames-only", "--insert-discontinuity-packets"}));
+    const std::size_t count = signalled.size();
+    EXPECT_EQ(inserted.value("discontinuity_inserted_packets"), std::to_string(count));
+    ASSERT_EQ(inserted.output.size(), 2 * stream.frame_bytes + 188 * count);
+    EXPECT_TRUE(inserted.output.substr(0, stream.frame_bytes) == frames_of(stream, {1}));
+    EXPECT_TRUE(inserted.output.substr(stream.frame_bytes + 188 * count) == frames_of(stream, {3}));
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string packet = inserted.output.substr(stream.frame_bytes + 188 * i, 188);
+        EXPECT_EQ(packet[3] & 0xf0, 0x20);
+        EXPECT_EQ(static_cast<unsigned char>(packet[4]), 0xb7);
+        EXPECT_EQ(static_cast<unsigned char>(packet[5]), 0x80);
+    }
+    EXPECT_EQ(inserted.value("output_packets"), std::to_string(inserted.output.size() / 188));
+
+    const Decoded marked = decode(stream, 3, with(kRejectEarly, {"--clean-frames-only", "--mark-discontinuities"}));
+    const std::string expected = frames_of(stream, {1, 3});
+    ASSERT_EQ(marked.output.size(), expected.size());
+    std::size_t differences = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (marked.output[i] == expected[i]) continue;
+        ++differences;
+        EXPECT_EQ(i % 188, 5u);
+        EXPECT_EQ(static_cast<unsigned char>(marked.output[i] ^ expected[i]), 0x80);
+    }
+    EXPECT_GT(differences, 0u);
+    EXPECT_EQ(marked.value("discontinuity_marked_packets"), std::to_string(differences));
+}
+
+TEST(EndToEnd, TheContinuityGuardFindsCounterJumpsInTheSource) {
+    const auto& profile = ldpc::fec_profile_for_rate(3);
+    const std::uint64_t frame_bytes = 3 * profile.bytes_per_codeword();
+    auto ts = testgen::generate_transport_stream(2 * frame_bytes / 188, 3);
+    // Skip one continuity counter of the first payload packet of PID 0x0100 in frame 2.
+    for (std::size_t p = frame_bytes; p < ts.size(); p += 188) {
+        if (((ts[p + 1] & 0x1f) << 8 | ts[p + 2]) == 0x100 && (ts[p + 3] & 0x10)) {
+            ts[p + 3] = static_cast<std::uint8_t>((ts[p + 3] & 0xf0) | ((ts[p + 3] + 1) & 0x0f));
+            break;
+        }
+    }
+    const Stream stream = make_stream(spec_of(3, 2), ts);
+    const Decoded quiet = decode(stream, 3, {});
+    EXPECT_EQ(quiet.value("continuity_guard_pending_pids"), "0");
+    EXPECT_TRUE(quiet.output == stream.ts);
+    const Decoded guarded = decode(stream, 3, {"--insert-discontinuity-packets"});
+    EXPECT_EQ(guarded.value("continuity_guard_pending_pids"), "1");
+    EXPECT_EQ(guarded.value("discontinuity_inserted_packets"), "1");
+}
+
+TEST(EndToEnd, BadInputAfterCompleteFramesKeepsTheirOutput) {
+    const Stream stream = make_stream(spec_of(2, 3));
+    std::string nan_frame(stream.llrs.size() / 3, '\0');
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::memcpy(nan_frame.data() + 400, &nan, 4);
+    const std::pair<std::string, std::string> cases[] = {
+        {stream.llrs + std::string(100, '\0'), "LLR input ended before a complete DTMB FEC frame"},
+        {stream.llrs + nan_frame, "LLR input contains a nonfinite value"},
+    };
+    for (const auto& [input, message] : cases) {
+        for (const char* batch : {"1", "2", "16"}) {
+            SCOPED_TRACE(testing::Message() << message << " batch " << batch);
+            const Decoded d = decode({stream.ts, input, stream.frame_bytes}, 2, {"--decode-batch-frames", batch});
+            EXPECT_EQ(d.status, 1);
+            EXPECT_EQ(d.err, "qarel_ldpc_bch_decode: " + message + "\n");
+            EXPECT_TRUE(d.output == stream.ts);
+            EXPECT_EQ(std::count(d.provenance.begin(), d.provenance.end(), '\n'), std::ssize(stream.ts) / 188);
+        }
+    }
+    const Decoded overflow = decode(stream, 2, {"--frame-index-offset", "18446744073709551613"});
+    EXPECT_EQ(overflow.err, "qarel_ldpc_bch_decode: frame index offset overflow\n");
+    EXPECT_TRUE(overflow.output == frames_of(stream, {1, 2}));
+}
+
+TEST(EndToEnd, OutputFailuresEndTheRunWithTheirMessages) {
+    const Stream stream = make_stream(spec_of(3, 2));
+    qarel::test::TempDir dir;
+    write_file(dir.file("in.llr"), stream.llrs);
+    const std::string& alist = qarel::test::generated_code_alist(3);
+    const std::vector<std::string> base{"--fec-rate", "3", "--alist", alist, dir.file("in.llr")};
+
+    auto full = run_program(kDecoder, with(base, {"/dev/full"}));
+    EXPECT_EQ(full.exit_status, 1);
+    EXPECT_EQ(full.err, "qarel_ldpc_bch_decode: failed to write decoded transport-byte stream\n");
+
+    auto rows = run_program(kDecoder, with(base, {dir.file("out.ts"), "--packet-provenance-out", "/dev/full"}));
+    EXPECT_EQ(rows.exit_status, 1);
+    EXPECT_EQ(rows.err, "qarel_ldpc_bch_decode: failed to write packet provenance row\n");
+
+    // A reader that closes the pipe early: a write failure, not death by SIGPIPE. The output
+    // is several times the pipe's capacity, so the decoder is still writing when it closes.
+    write_file(dir.file("long.llr"), qarel::test::constant_llr_frames(150, 3));
+    const std::string script = "'" + kDecoder + "' --fec-rate 3 --alist '" + alist + "' '" + dir.file("long.llr") +
+                               "' 2> '" + dir.file("err") + "' | head -c 10 > /dev/null; echo ${PIPESTATUS[0]}";
+    const auto piped = run_program("/bin/bash", {"-c", script});
+    EXPECT_EQ(piped.out, "1\n");
+    EXPECT_EQ(read_file(dir.file("err")), "qarel_ldpc_bch_decode: failed to write decoded transport-byte stream\n");
+}
+
+long children_max_rss_kib() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST(EndToEnd, MemoryStaysBoundedByTheBatchOnLongStreams) {
+    qarel::test::TempDir dir;
+    const std::string& alist = qarel::test::generated_code_alist(3);
+    const auto run = [&](std::uint64_t frames) {
+        write_file(dir.file("in.llr"), qarel::test::constant_llr_frames(frames, 3));
+        const std::string script = "cat '" + dir.file("in.llr") + "' | '" + kDecoder + "' --fec-rate 3 --alist '" +
+                                   alist + "' --decode-batch-frames 4 > /dev/null";
+        EXPECT_EQ(run_program("/bin/bash", {"-c", script}).exit_status, 0);
+        return children_max_rss_kib();
+    };
+    const long short_run = run(20);
+    const long long_run = run(400);  // 20 times the input, about 36 MB of LLRs
+    EXPECT_LT(long_run, short_run + 8 * 1024) << short_run << " KiB, then " << long_run << " KiB";
+}
+
+}  // namespace
+}  // namespace qarel::cli
