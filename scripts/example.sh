@@ -15,3 +15,9 @@ testgen="$build/tools/testgen/qarel_dtmb_testgen"
     --ts-out "$work/source.ts" --out "$work/noisy.llr"
 echo "decoding $work/noisy.llr with $work/rate3.alist:"
 "$build/decoder/cli/qarel_ldpc_bch_decode" --fec-rate 3 --alist "$work/rate3.alist" "$work/noisy.llr" "$work/out.ts"
+if cmp -s "$work/source.ts" "$work/out.ts"; then
+    echo "decoded transport stream $work/out.ts equals the source $work/source.ts"
+else
+    echo "decoded transport stream differs from the source" >&2
+    exit 1
+fi
