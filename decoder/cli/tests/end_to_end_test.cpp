@@ -380,6 +380,16 @@ TEST(EndToEnd, OutputFailuresEndTheRunWithTheirMessages) {
     EXPECT_EQ(rows.exit_status, 1);
     EXPECT_EQ(rows.err, "qarel_ldpc_bch_decode: failed to write packet provenance row\n");
 
+    // Output small enough to sit in the stream buffers until the end: the final flush fails.
+    write_file(dir.file("one.llr"), stream.llrs.substr(0, stream.llrs.size() / 2));
+    const std::vector<std::string> one{"--fec-rate", "3", "--alist", alist, dir.file("one.llr")};
+    full = run_program(kDecoder, with(one, {"/dev/full"}));
+    EXPECT_EQ(full.exit_status, 1);
+    EXPECT_EQ(full.err, "qarel_ldpc_bch_decode: failed to write decoded transport-byte stream\n");
+    rows = run_program(kDecoder, with(one, {dir.file("out.ts"), "--packet-provenance-out", "/dev/full"}));
+    EXPECT_EQ(rows.exit_status, 1);
+    EXPECT_EQ(rows.err, "qarel_ldpc_bch_decode: failed to write packet provenance row\n");
+
     // A reader that closes the pipe early: a write failure, not death by SIGPIPE. The output
     // is several times the pipe's capacity, so the decoder is still writing when it closes.
     write_file(dir.file("long.llr"), qarel::test::constant_llr_frames(150, 3));
