@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,17 @@ std::string read_file(const std::string& path);
 std::string llr_bytes(const std::vector<float>& values);
 // `frames` FEC frames of `codewords_per_frame` codewords, every LLR equal to `value`.
 std::string constant_llr_frames(std::uint64_t frames, std::uint64_t codewords_per_frame, float value = 1.0f);
+
+// The message of the standard exception of type Error that `action` throws, or "no error".
+template <typename Error = std::exception>
+std::string error_message(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& error) {
+        return error.what();
+    }
+    return "no error";
+}
 
 // Path of an alist file holding the generated test code of a rate (made once per process).
 const std::string& generated_code_alist(std::uint64_t rate);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.hpp"
+
 #include <functional>
 #include <random>
 #include <stdexcept>
@@ -16,15 +18,6 @@ std::vector<std::uint8_t> decode_bytes(const std::vector<std::uint8_t>& bits, st
     auto decoded = decode_bch_blocks(bits, bytes, offset, reset);
     if (result != nullptr) *result = std::move(decoded);
     return bytes;
-}
-
-std::string error_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::invalid_argument& error) {
-        return error.what();
-    }
-    return "no error";
 }
 
 TEST(BchDecode, ZeroBlockGivesTheDescramblingSequence) {
@@ -109,14 +102,14 @@ TEST(BchDecode, ScramblerOffsetsAndResets) {
 
 TEST(BchDecode, RejectsMalformedArguments) {
     std::vector<std::uint8_t> out(2 * 94);
-    EXPECT_EQ(error_of([&] { decode_bch_blocks(std::vector<std::uint8_t>(761, 0), out, 0, 0); }),
+    EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode_bch_blocks(std::vector<std::uint8_t>(761, 0), out, 0, 0); }),
               "LDPC message bits must contain whole BCH blocks");
-    EXPECT_EQ(error_of([&] { decode_bch_blocks({}, out, 0, 0); }), "LDPC message bits must contain whole BCH blocks");
+    EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode_bch_blocks({}, out, 0, 0); }), "LDPC message bits must contain whole BCH blocks");
     std::vector<std::uint8_t> bad(762, 0);
     bad[100] = 2;
-    EXPECT_EQ(error_of([&] { decode_bch_blocks(bad, out, 0, 0); }), "BCH input bits must be binary");
+    EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode_bch_blocks(bad, out, 0, 0); }), "BCH input bits must be binary");
     std::vector<std::uint8_t> small(93);
-    EXPECT_EQ(error_of([&] { decode_bch_blocks(std::vector<std::uint8_t>(762, 0), small, 0, 0); }),
+    EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode_bch_blocks(std::vector<std::uint8_t>(762, 0), small, 0, 0); }),
               "BCH output byte span is too small");
 }
 

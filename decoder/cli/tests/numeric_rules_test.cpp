@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.hpp"
+
 #include <cmath>
 #include <functional>
 #include <stdexcept>
@@ -10,25 +12,16 @@
 namespace qarel::cli {
 namespace {
 
-std::string error_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
-
 TEST(NumericConversion, FollowsStrtoullSemantics) {
     EXPECT_EQ(parse_unsigned("42", "n"), 42u);
     EXPECT_EQ(parse_unsigned("  +7", "n"), 7u);
     EXPECT_EQ(parse_unsigned("-1", "n"), 18446744073709551615u);  // a minus sign wraps
     EXPECT_EQ(parse_unsigned("18446744073709551615", "n"), 18446744073709551615u);
-    EXPECT_EQ(error_of([] { parse_unsigned("x", "worker count"); }), "invalid stoull argument");
-    EXPECT_EQ(error_of([] { parse_unsigned("", "worker count"); }), "invalid stoull argument");
-    EXPECT_EQ(error_of([] { parse_unsigned("4x", "worker count"); }), "invalid worker count: 4x");
-    EXPECT_EQ(error_of([] { parse_unsigned("0x10", "worker count"); }), "invalid worker count: 0x10");
-    EXPECT_EQ(error_of([] { parse_unsigned("18446744073709551616", "n"); }), "stoull argument out of range");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_unsigned("x", "worker count"); }), "invalid stoull argument");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_unsigned("", "worker count"); }), "invalid stoull argument");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_unsigned("4x", "worker count"); }), "invalid worker count: 4x");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_unsigned("0x10", "worker count"); }), "invalid worker count: 0x10");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_unsigned("18446744073709551616", "n"); }), "stoull argument out of range");
     EXPECT_THROW(parse_unsigned("99999999999999999999", "n"), std::out_of_range);
     EXPECT_THROW(parse_unsigned("4 ", "n"), std::invalid_argument);
 }
@@ -39,12 +32,12 @@ TEST(NumericConversion, FloatsAndDoublesFollowStrtofAndStrtod) {
     EXPECT_TRUE(std::isnan(parse_float("nan", "x")));
     EXPECT_TRUE(std::isinf(parse_float("inf", "x")));
     EXPECT_EQ(parse_double("0.125", "x"), 0.125);
-    EXPECT_EQ(error_of([] { parse_float("abc", "attenuation"); }), "invalid stof argument");
-    EXPECT_EQ(error_of([] { parse_float("1e39", "attenuation"); }), "stof argument out of range");
-    EXPECT_EQ(error_of([] { parse_float("0.5q", "attenuation"); }), "invalid attenuation: 0.5q");
-    EXPECT_EQ(error_of([] { parse_double("", "hard H gate threshold"); }), "invalid stod argument");
-    EXPECT_EQ(error_of([] { parse_double("1e999", "hard H gate threshold"); }), "stod argument out of range");
-    EXPECT_EQ(error_of([] { parse_double("0.5,", "hard H gate threshold"); }), "invalid hard H gate threshold: 0.5,");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_float("abc", "attenuation"); }), "invalid stof argument");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_float("1e39", "attenuation"); }), "stof argument out of range");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_float("0.5q", "attenuation"); }), "invalid attenuation: 0.5q");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_double("", "hard H gate threshold"); }), "invalid stod argument");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_double("1e999", "hard H gate threshold"); }), "stod argument out of range");
+    EXPECT_EQ(qarel::test::error_message<std::exception>([] { parse_double("0.5,", "hard H gate threshold"); }), "invalid hard H gate threshold: 0.5,");
 }
 
 TEST(RuleSyntax, AcceptedRulesGiveTheirRecords) {
@@ -175,7 +168,7 @@ TEST(RuleSyntax, RejectedRulesGiveTheirMessages) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(error_of([&] { c.parse(c.text); }), c.message);
+        EXPECT_EQ(qarel::test::error_message<std::exception>([&] { c.parse(c.text); }), c.message);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.hpp"
+
 #include <functional>
 #include <limits>
 #include <random>
@@ -17,15 +19,6 @@ namespace {
 using Decoder = LdpcDecodeResult (*)(std::span<const float>, const LdpcGraph&, std::span<std::uint8_t>,
                                      const MinSumSettings&);
 const Decoder kDecoders[] = {decode_min_sum_flooding, decode_min_sum_layered};
-
-std::string error_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::invalid_argument& error) {
-        return error.what();
-    }
-    return "no error";
-}
 
 // A rate-3 generated code and codewords of it sent through a BPSK channel.
 struct CodeUnderTest {
@@ -53,18 +46,18 @@ TEST(MinSum, ArgumentChecks) {
     std::vector<float> llrs(2, 1.0f);
     std::vector<std::uint8_t> bits(2);
     for (const Decoder decode : kDecoders) {
-        EXPECT_EQ(error_of([&] { decode(std::vector<float>(3, 1.0f), graph, bits, {}); }),
+        EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode(std::vector<float>(3, 1.0f), graph, bits, {}); }),
                   "LDPC input/output size must match graph variable count");
-        EXPECT_EQ(error_of([&] { decode(llrs, graph, std::span(bits).first(1), {}); }),
+        EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode(llrs, graph, std::span(bits).first(1), {}); }),
                   "LDPC input/output size must match graph variable count");
-        EXPECT_EQ(error_of([&] { decode(llrs, graph, bits, {0, 0.75f}); }), "LDPC max iterations must be positive");
+        EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode(llrs, graph, bits, {0, 0.75f}); }), "LDPC max iterations must be positive");
         for (const float attenuation : {0.0f, -1.0f, std::numeric_limits<float>::infinity(),
                                         std::numeric_limits<float>::quiet_NaN()})
-            EXPECT_EQ(error_of([&] { decode(llrs, graph, bits, {5, attenuation}); }),
+            EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode(llrs, graph, bits, {5, attenuation}); }),
                       "LDPC attenuation must be positive and finite");
         LdpcGraph broken = graph;
         broken.check_offsets.back() = 3;
-        EXPECT_EQ(error_of([&] { decode(llrs, broken, bits, {}); }), "LDPC graph edge count is invalid");
+        EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode(llrs, broken, bits, {}); }), "LDPC graph edge count is invalid");
     }
 }
 
