@@ -41,7 +41,7 @@ const testgen::LdpcEncoder& encoder_for(std::uint64_t rate) {
     return *encoder;
 }
 
-struct StreamSpec {
+struct StreamRecipe {
     std::uint64_t rate = 3;
     std::uint64_t frames = 3;
     std::uint64_t qam = 0;
@@ -50,12 +50,12 @@ struct StreamSpec {
     std::vector<std::string> impairments;
 };
 
-StreamSpec spec_of(std::uint64_t rate, std::uint64_t frames, std::vector<std::string> impairments = {}) {
-    StreamSpec spec;
-    spec.rate = rate;
-    spec.frames = frames;
-    spec.impairments = std::move(impairments);
-    return spec;
+StreamRecipe recipe_of(std::uint64_t rate, std::uint64_t frames, std::vector<std::string> impairments = {}) {
+    StreamRecipe recipe;
+    recipe.rate = rate;
+    recipe.frames = frames;
+    recipe.impairments = std::move(impairments);
+    return recipe;
 }
 
 struct Stream {
@@ -66,25 +66,25 @@ struct Stream {
 
 // The transmit chain of the test-signal generator, in-process: a generated transport stream
 // (or `ts` when given), encoded, sent through the channel and impaired.
-Stream make_stream(const StreamSpec& spec, std::vector<std::uint8_t> ts = {}) {
-    const auto& profile = ldpc::fec_profile_for_rate(spec.rate);
-    const auto layout = testgen::frame_layout(profile, spec.qam, 3);
+Stream make_stream(const StreamRecipe& recipe, std::vector<std::uint8_t> ts = {}) {
+    const auto& profile = ldpc::fec_profile_for_rate(recipe.rate);
+    const auto layout = testgen::frame_layout(profile, recipe.qam, 3);
     const std::uint64_t frame_bytes = layout.transport_bytes_per_frame();
-    if (ts.empty()) ts = testgen::generate_transport_stream(spec.frames * frame_bytes / 188, spec.rate);
+    if (ts.empty()) ts = testgen::generate_transport_stream(recipe.frames * frame_bytes / 188, recipe.rate);
     std::vector<testgen::Impairment> impairments;
-    for (const auto& text : spec.impairments) impairments.push_back(testgen::parse_impairment(text));
+    for (const auto& text : recipe.impairments) impairments.push_back(testgen::parse_impairment(text));
 
-    testgen::Channel channel(spec.channel);
+    testgen::Channel channel(recipe.channel);
     std::vector<float> llrs;
-    if (spec.qam32_lead_in) {
+    if (recipe.qam32_lead_in) {
         std::vector<std::uint8_t> nulls;
         testgen::append_null_packets(nulls, frame_bytes / 188);
-        const auto lead = channel.transmit(testgen::encode_frame(nulls, layout, encoder_for(spec.rate)));
+        const auto lead = channel.transmit(testgen::encode_frame(nulls, layout, encoder_for(recipe.rate)));
         llrs.insert(llrs.end(), lead.begin() + lead.size() / 2, lead.end());
     }
     for (std::uint64_t f = 0; f * frame_bytes < ts.size(); ++f) {
         auto frame = channel.transmit(
-            testgen::encode_frame(std::span(ts).subspan(f * frame_bytes, frame_bytes), layout, encoder_for(spec.rate)));
+            testgen::encode_frame(std::span(ts).subspan(f * frame_bytes, frame_bytes), layout, encoder_for(recipe.rate)));
         testgen::apply_impairments(frame, f + 1, profile.transmitted_bits, impairments);
         llrs.insert(llrs.end(), frame.begin(), frame.end());
     }
@@ -132,9 +132,9 @@ TEST(EndToEnd, StreamsAtEveryRateDecodeToTheSourceByteForByte) {
     for (const std::uint64_t rate : {1u, 2u, 3u}) {
         for (const bool noisy : {false, true}) {
             SCOPED_TRACE(testing::Message() << "rate " << rate << (noisy ? " AWGN" : " noiseless"));
-            StreamSpec spec = spec_of(rate, 3);
-            if (noisy) spec.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = esn0_db[rate - 1], .seed = rate};
-            const Stream stream = make_stream(spec);
+            StreamRecipe recipe = recipe_of(rate, 3);
+            if (noisy) recipe.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = esn0_db[rate - 1], .seed = rate};
+            const Stream stream = make_stream(recipe);
             const Decoded d = decode(stream, rate, {"--workers", "2"});
             EXPECT_EQ(d.status, 0) << d.err;
             EXPECT_TRUE(d.output == stream.ts);
@@ -150,11 +150,11 @@ TEST(EndToEnd, StreamsAtEveryRateDecodeToTheSourceByteForByte) {
 }
 
 TEST(EndToEnd, Qam32StreamsWithAnExtraLeadingSignalFrameDecode) {
-    StreamSpec spec = spec_of(3, 2);
-    spec.qam = 32;
-    spec.qam32_lead_in = true;
-    spec.channel = {.kind = testgen::ChannelKind::qam, .esn0_db = 20.0, .qam = 32, .seed = 3};
-    const Stream stream = make_stream(spec);
+    StreamRecipe recipe = recipe_of(3, 2);
+    recipe.qam = 32;
+    recipe.qam32_lead_in = true;
+    recipe.channel = {.kind = testgen::ChannelKind::qam, .esn0_db = 20.0, .qam = 32, .seed = 3};
+    const Stream stream = make_stream(recipe);
     const Decoded d = decode(stream, 3, {"--qam", "32qam"});
     EXPECT_EQ(d.status, 0) << d.err;
     EXPECT_TRUE(d.output == stream.ts);
@@ -172,10 +172,10 @@ std::string comparable_summary(const Decoded& d) {
 }
 
 TEST(EndToEnd, OutputDoesNotDependOnWorkersOrBatchSize) {
-    StreamSpec spec = spec_of(3, 7);
-    spec.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = 2.2, .seed = 11};
-    spec.impairments = {"corrupt:bits=1395-1396:2:1", "corrupt:all:5:0"};
-    const Stream stream = make_stream(spec);
+    StreamRecipe recipe = recipe_of(3, 7);
+    recipe.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = 2.2, .seed = 11};
+    recipe.impairments = {"corrupt:bits=1395-1396:2:1", "corrupt:all:5:0"};
+    const Stream stream = make_stream(recipe);
     const std::vector<std::string> modes{"--clean-frames-only", "--emit-clean-codewords", "--emit-bch-clean-packets",
                                          "--insert-discontinuity-packets", "--score-initial-syndrome"};
     std::optional<Decoded> reference;
@@ -204,7 +204,7 @@ TEST(EndToEnd, OutputDoesNotDependOnWorkersOrBatchSize) {
 // packet 0 of slot 1 is not BCH-clean, its packets 1..3 are. (The other codewords' initial
 // syndromes come only from the 5 erased bits, far below the threshold.)
 Stream stream_with_one_bad_codeword() {
-    return make_stream(spec_of(3, 3, {"corrupt:bits=0-299:2:1", "corrupt:bits=1395-1396:2:1"}));
+    return make_stream(recipe_of(3, 3, {"corrupt:bits=0-299:2:1", "corrupt:bits=1395-1396:2:1"}));
 }
 const std::vector<std::string> kRejectEarly{"--early-syndrome-reject-ratio", "0.1"};
 
@@ -261,7 +261,7 @@ TEST(EndToEnd, CodewordModesWriteCleanCodewordsAndSalvagedPackets) {
 
     // A codeword whose decode failed but whose BCH payload is intact is written whole with
     // --emit-bch-clean-codewords.
-    const Stream parity_errors = make_stream(spec_of(3, 3, {"corrupt:bits=0-299:2:1"}));
+    const Stream parity_errors = make_stream(recipe_of(3, 3, {"corrupt:bits=0-299:2:1"}));
     const Decoded bch_clean = decode(parity_errors, 3, with(codewords, {"--emit-bch-clean-codewords"}));
     EXPECT_TRUE(bch_clean.output == parity_errors.ts);
     EXPECT_EQ(bch_clean.value("clean_codewords"), "8");
@@ -332,7 +332,7 @@ TEST(EndToEnd, TheContinuityGuardFindsCounterJumpsInTheSource) {
             break;
         }
     }
-    const Stream stream = make_stream(spec_of(3, 2), ts);
+    const Stream stream = make_stream(recipe_of(3, 2), ts);
     const Decoded quiet = decode(stream, 3, {});
     EXPECT_EQ(quiet.value("continuity_guard_pending_pids"), "0");
     EXPECT_TRUE(quiet.output == stream.ts);
@@ -342,7 +342,7 @@ TEST(EndToEnd, TheContinuityGuardFindsCounterJumpsInTheSource) {
 }
 
 TEST(EndToEnd, BadInputAfterCompleteFramesKeepsTheirOutput) {
-    const Stream stream = make_stream(spec_of(2, 3));
+    const Stream stream = make_stream(recipe_of(2, 3));
     std::string nan_frame(stream.llrs.size() / 3, '\0');
     const float nan = std::numeric_limits<float>::quiet_NaN();
     std::memcpy(nan_frame.data() + 400, &nan, 4);
@@ -366,7 +366,7 @@ TEST(EndToEnd, BadInputAfterCompleteFramesKeepsTheirOutput) {
 }
 
 TEST(EndToEnd, OutputFailuresEndTheRunWithTheirMessages) {
-    const Stream stream = make_stream(spec_of(3, 2));
+    const Stream stream = make_stream(recipe_of(3, 2));
     qarel::test::TempDir dir;
     write_file(dir.file("in.llr"), stream.llrs);
     const std::string& alist = qarel::test::generated_code_alist(3);
