@@ -3,6 +3,7 @@
 //   stream  encodes a transport stream with a code and writes the channel's float32 LLRs.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -172,6 +173,9 @@ StreamOptions parse_stream_options(const std::vector<std::string>& args) {
     if (o.ts_path.empty() && o.packets == 0 && o.frames == 0) o.frames = 4;
     if (o.qam32_phase > 1 || (o.qam32_phase == 1 && o.qam != 32))
         throw UsageError("--qam32-phase must be 0 or 1, and 1 needs --qam 32qam");
+    if (!(o.channel.llr_magnitude > 0.0f) || !std::isfinite(o.channel.llr_magnitude))
+        throw UsageError("--llr-magnitude must be positive and finite");
+    if (!std::isfinite(o.channel.esn0_db)) throw UsageError("--esn0-db must be finite");
     if (channel == "noiseless") o.channel.kind = qarel::testgen::ChannelKind::noiseless;
     else if (channel == "bpsk") o.channel.kind = qarel::testgen::ChannelKind::bpsk;
     else if (channel == "qam") o.channel.kind = qarel::testgen::ChannelKind::qam;

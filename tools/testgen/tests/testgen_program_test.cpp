@@ -77,7 +77,8 @@ TEST(TestgenProgram, StreamRefusesBadOptionsAndCodes) {
     const std::string& alist = test::generated_code_alist(2);
     for (const std::vector<std::string>& extra :
          {std::vector<std::string>{"--qam32-phase", "1"}, {"--channel", "fm"}, {"--channel", "qam"},
-          {"--qam", "8qam"}, {"--frames", "2", "--packets", "3"}, {"--esn0-db", "loud"}, {"--unknown", "1"}}) {
+          {"--qam", "8qam"}, {"--frames", "2", "--packets", "3"}, {"--esn0-db", "loud"}, {"--esn0-db", "inf"},
+          {"--llr-magnitude", "-2"}, {"--unknown", "1"}}) {
         std::vector<std::string> args{"stream", "--rate", "2", "--alist", alist, "--out", dir.file("x")};
         args.insert(args.end(), extra.begin(), extra.end());
         const auto result = test::run_program(kTestgen, args);
