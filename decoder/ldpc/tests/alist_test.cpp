@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -135,6 +136,25 @@ TEST(AlistReader, ZeroVariablesIsRejectedByTheGraphBuilder) {
             }
         },
         std::invalid_argument);
+}
+
+TEST(AlistReader, ArbitraryBytesNeverCrashOrEscapeTheReadersErrors) {
+    // Random mixes of small numbers, huge numbers, signs and garbage; the reader either
+    // builds a graph or ends with one of its own messages.
+    std::mt19937_64 engine(17);
+    const std::vector<std::string> tokens{"0", "1", "2", "3", "7", "18446744073709551615", "99999999999999999999",
+                                          "-1", "x", "\n", " ", "1e3", "4", "5"};
+    for (int trial = 0; trial < 2000; ++trial) {
+        std::string text;
+        const int count = static_cast<int>(engine() % 40);
+        for (int i = 0; i < count; ++i) text += tokens[engine() % tokens.size()] + " ";
+        try {
+            const AlistRows alist = parse(text);
+            build_ldpc_graph(alist.rows, alist.variable_count);
+        } catch (const std::runtime_error&) {
+        } catch (const std::invalid_argument&) {
+        }
+    }
 }
 
 std::string validation_error(const LdpcGraph& graph) {
