@@ -365,6 +365,17 @@ TEST(EndToEnd, BadInputAfterCompleteFramesKeepsTheirOutput) {
     EXPECT_TRUE(overflow.output == frames_of(stream, {1, 2}));
 }
 
+TEST(EndToEnd, FrameIndicesStartAfterTheOffset) {
+    const Stream stream = make_stream(recipe_of(1, 2));
+    const Decoded d = decode(stream, 1, {"--frame-index-offset", "100"});
+    EXPECT_EQ(d.status, 0);
+    EXPECT_NE(d.provenance.find("\"output_packet_index\":0,\"kind\":\"emitted\",\"frame_index\":101,"),
+              std::string::npos);
+    EXPECT_NE(d.provenance.find("\"frame_index\":102,\"codeword_slot\":2,\"packet_in_codeword\":1,"),
+              std::string::npos);
+    EXPECT_EQ(d.provenance.find("\"frame_index\":103"), std::string::npos);
+}
+
 TEST(EndToEnd, OutputFailuresEndTheRunWithTheirMessages) {
     const Stream stream = make_stream(recipe_of(3, 2));
     qarel::test::TempDir dir;
