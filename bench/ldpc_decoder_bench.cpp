@@ -7,6 +7,7 @@
 
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/min_sum.hpp"
+#include "decoder/ldpc/min_sum_lanes.hpp"
 #include "tools/testgen/channel.hpp"
 #include "tools/testgen/ldpc_encoder.hpp"
 #include "tools/testgen/qc_code.hpp"
@@ -69,8 +70,38 @@ void decode_codewords(benchmark::State& state) {
         static_cast<double>(iterations) / static_cast<double>(std::max<std::int64_t>(1, state.iterations()));
 }
 
+// The whole pool of codewords per call through a many-codeword kernel (identical results
+// to flooding one by one).
+template <ldpc::FloodingKernel Kernel>
+void decode_codeword_lanes(benchmark::State& state) {
+    if (!ldpc::flooding_kernel_available(Kernel)) {
+        state.SkipWithError("kernel not supported by this processor");
+        return;
+    }
+    const Workload& load = workload(static_cast<std::uint64_t>(state.range(0)));
+    std::vector<std::vector<std::uint8_t>> bits(load.llrs.size(), std::vector<std::uint8_t>(load.graph.variable_count));
+    std::vector<ldpc::LdpcDecodeResult> results(load.llrs.size());
+    std::vector<ldpc::FloodingJob> jobs;
+    for (std::size_t i = 0; i < load.llrs.size(); ++i) jobs.push_back({load.llrs[i], bits[i], &results[i]});
+    std::uint64_t iterations = 0;
+    for (auto _ : state) {
+        ldpc::decode_min_sum_flooding_many(jobs, load.graph, ldpc::MinSumSettings{50, 0.75f}, Kernel);
+        for (const auto& result : results) iterations += result.iterations;
+    }
+    const double codewords = static_cast<double>(state.iterations() * jobs.size());
+    state.counters["codewords_per_s"] = benchmark::Counter(codewords, benchmark::Counter::kIsRate);
+    state.counters["s_per_edge_iteration"] = benchmark::Counter(
+        static_cast<double>(iterations * load.graph.edge_count()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["mean_iterations"] = static_cast<double>(iterations) / std::max(1.0, codewords);
+}
+
 BENCHMARK(decode_codewords<ldpc::decode_min_sum_flooding>)->Name("flooding")->DenseRange(1, 3)->ArgName("rate");
 BENCHMARK(decode_codewords<ldpc::decode_min_sum_layered>)->Name("layered")->DenseRange(1, 3)->ArgName("rate");
+BENCHMARK(decode_codeword_lanes<ldpc::FloodingKernel::generic>)
+    ->Name("flooding_many_generic")
+    ->DenseRange(1, 3)
+    ->ArgName("rate");
+BENCHMARK(decode_codeword_lanes<ldpc::FloodingKernel::avx2>)->Name("flooding_many_avx2")->DenseRange(1, 3)->ArgName("rate");
 
 }  // namespace
 

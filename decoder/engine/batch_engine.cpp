@@ -11,11 +11,6 @@
 namespace qarel::engine {
 namespace {
 
-struct BatchCodeword {
-    FrameDecodeRecord* record;
-    std::uint64_t slot;
-};
-
 FrameDecodeRecord prepare_record(const FrameSelectionRecord& frame, const ldpc::FecProfile& profile,
                                  std::uint64_t slots) {
     const std::uint64_t n = profile.variable_count();
@@ -45,8 +40,9 @@ void run_workers(const std::vector<BatchCodeword>& codewords, std::uint64_t work
     threads.reserve(threads_wanted);
     const auto work = [&](std::uint64_t k) {
         try {
-            for (std::uint64_t i = k; i < codewords.size(); i += threads_wanted)
-                decode_codeword(*codewords[i].record, codewords[i].slot, settings);
+            std::vector<BatchCodeword> share;
+            for (std::uint64_t i = k; i < codewords.size(); i += threads_wanted) share.push_back(codewords[i]);
+            decode_codewords(share, settings);
         } catch (...) {
             failures[k] = std::current_exception();
         }
@@ -110,8 +106,13 @@ void BatchEngine::decode_batch() {
     const auto t4 = Clock::now();
 
     const cli::RunOptions& o = *config_.options;
-    const CodewordDecodeSettings settings{config_.profile, config_.graph, {o.max_iterations, o.attenuation},
-                                          o.llr_clip, o.initial_syndrome_scoring, o.early_syndrome_reject_ratio};
+    const CodewordDecodeSettings settings{config_.profile,
+                                          config_.graph,
+                                          {o.max_iterations, o.attenuation},
+                                          o.llr_clip,
+                                          o.initial_syndrome_scoring,
+                                          o.early_syndrome_reject_ratio,
+                                          config_.many_codeword_kernel};
     run_workers(codewords, config_.worker_count, settings);
     const auto t5 = Clock::now();
 

@@ -6,57 +6,75 @@
 namespace qarel::engine {
 namespace {
 
+std::span<const float> slot_llrs(const BatchCodeword& c, std::uint64_t n) {
+    return std::span<const float>(c.record->llrs).subspan(c.slot * n, n);
+}
+
+std::span<std::uint8_t> slot_decoded_bits(const BatchCodeword& c, std::uint64_t n) {
+    return std::span(c.record->decoded_bits).subspan(c.slot * n, n);
+}
+
 std::vector<float> clipped(std::span<const float> llrs, float clip) {
     std::vector<float> values(llrs.begin(), llrs.end());
     for (float& v : values) v = v > clip ? clip : (v < -clip ? -clip : v);
     return values;
 }
 
+// Initial-syndrome scoring of one codeword's input. Returns true when the early accept or
+// reject has decided the codeword without an LDPC decode.
+bool score_initial_syndrome(const BatchCodeword& c, std::span<const float> input, const CodewordDecodeSettings& s) {
+    const std::uint64_t n = input.size();
+    std::vector<std::uint8_t> hard(n);
+    for (std::uint64_t v = 0; v < n; ++v) hard[v] = input[v] < 0.0f ? 1 : 0;
+    const std::uint64_t weight = ldpc::syndrome_weight(hard, *s.graph);
+    auto& results = c.record->codewords;
+    results.initial_syndrome_weight[c.slot] = weight;
+    if (s.early_syndrome_reject_ratio < 0.0f) return false;
+    const bool accept = weight == 0;
+    const bool reject = !accept && static_cast<float>(weight) / static_cast<float>(s.graph->check_count()) >=
+                                       s.early_syndrome_reject_ratio;
+    if (!accept && !reject) return false;
+    std::copy(hard.begin(), hard.end(), slot_decoded_bits(c, n).begin());
+    results.ldpc[c.slot] = {0, accept, accept ? 0 : weight};
+    results.early_rejected[c.slot] = reject ? 1 : 0;
+    return true;
+}
+
+// Snapshot and message bits, once the slot's decode is final. A baseline that is not clean
+// (not converged, or converged with an unclean BCH block) is where the retry strategies take
+// over; they are not part of this build yet, so the baseline decision stands and its BCH
+// check would decide nothing.
+void finish_codeword(const BatchCodeword& c, const ldpc::FecProfile& profile) {
+    const std::uint64_t n = profile.variable_count();
+    const auto decoded = slot_decoded_bits(c, n);
+    std::copy(decoded.begin(), decoded.end(), c.record->baseline_bits.begin() + c.slot * n);
+    const auto message = decoded.subspan(profile.parity_bits());
+    std::copy(message.begin(), message.end(), c.record->message_bits.begin() + c.slot * profile.message_bits);
+}
+
 }  // namespace
 
-void decode_codeword(FrameDecodeRecord& record, std::uint64_t slot, const CodewordDecodeSettings& settings) {
-    const ldpc::FecProfile& profile = *settings.profile;
-    const ldpc::LdpcGraph& graph = *settings.graph;
-    const std::uint64_t n = profile.variable_count();
-    const auto slot_llrs = std::span<const float>(record.llrs).subspan(slot * n, n);
-    const auto decoded = std::span(record.decoded_bits).subspan(slot * n, n);
-    auto& results = record.codewords;
-
-    std::vector<float> clipped_llrs;
-    std::span<const float> input = slot_llrs;
-    if (settings.llr_clip) {
-        clipped_llrs = clipped(slot_llrs, *settings.llr_clip);
-        input = clipped_llrs;
-    }
-
-    bool decided = false;
-    if (settings.initial_syndrome_scoring) {
-        std::vector<std::uint8_t> hard(n);
-        for (std::uint64_t v = 0; v < n; ++v) hard[v] = input[v] < 0.0f ? 1 : 0;
-        const std::uint64_t weight = ldpc::syndrome_weight(hard, graph);
-        results.initial_syndrome_weight[slot] = weight;
-        const float ratio = settings.early_syndrome_reject_ratio;
-        if (ratio >= 0.0f) {
-            const bool accept = weight == 0;
-            const bool reject =
-                !accept && static_cast<float>(weight) / static_cast<float>(graph.check_count()) >= ratio;
-            if (accept || reject) {
-                std::copy(hard.begin(), hard.end(), decoded.begin());
-                results.ldpc[slot] = {0, accept, accept ? 0 : weight};
-                results.early_rejected[slot] = reject ? 1 : 0;
-                decided = true;
-            }
+void decode_codewords(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings) {
+    const std::uint64_t n = settings.profile->variable_count();
+    std::vector<std::vector<float>> clipped_inputs(settings.llr_clip ? codewords.size() : 0);
+    std::vector<ldpc::FloodingJob> jobs;
+    for (std::size_t i = 0; i < codewords.size(); ++i) {
+        const BatchCodeword& c = codewords[i];
+        std::span<const float> input = slot_llrs(c, n);
+        if (settings.llr_clip) {
+            clipped_inputs[i] = clipped(input, *settings.llr_clip);
+            input = clipped_inputs[i];
         }
+        if (settings.initial_syndrome_scoring && score_initial_syndrome(c, input, settings)) continue;
+        jobs.push_back({input, slot_decoded_bits(c, n), &c.record->codewords.ldpc[c.slot]});
     }
-    if (!decided) results.ldpc[slot] = ldpc::decode_min_sum_flooding(input, graph, decoded, settings.baseline);
-
-    std::copy(decoded.begin(), decoded.end(), record.baseline_bits.begin() + slot * n);
-
-    // A baseline that is not clean (not converged, or converged with an unclean BCH block)
-    // is where the retry strategies take over; they are not part of this build yet, so the
-    // baseline decision stands and its BCH check would decide nothing.
-    const auto message = decoded.subspan(profile.parity_bits());
-    std::copy(message.begin(), message.end(), record.message_bits.begin() + slot * profile.message_bits);
+    if (settings.many_codeword_kernel) {
+        ldpc::decode_min_sum_flooding_many(jobs, *settings.graph, settings.baseline, *settings.many_codeword_kernel);
+    } else {
+        for (const auto& job : jobs)
+            *job.result = ldpc::decode_min_sum_flooding(job.llrs, *settings.graph, job.hard_bits, settings.baseline);
+    }
+    for (const BatchCodeword& c : codewords) finish_codeword(c, *settings.profile);
 }
 
 }  // namespace qarel::engine

@@ -2,15 +2,17 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "decoder/engine/frame_decode_record.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
 #include "decoder/ldpc/min_sum.hpp"
+#include "decoder/ldpc/min_sum_lanes.hpp"
 
 namespace qarel::engine {
 
-// What every worker needs to decode a codeword; read-only while workers run.
+// What every worker needs to decode codewords; read-only while workers run.
 struct CodewordDecodeSettings {
     const ldpc::FecProfile* profile = nullptr;
     const ldpc::LdpcGraph* graph = nullptr;
@@ -18,11 +20,20 @@ struct CodewordDecodeSettings {
     std::optional<float> llr_clip;
     bool initial_syndrome_scoring = false;
     float early_syndrome_reject_ratio = -1.0f;  // below 0: no early rejection
+    // Decode several codewords at once with this kernel; without one, each codeword is
+    // decoded alone. Both give identical results.
+    std::optional<ldpc::FloodingKernel> many_codeword_kernel;
 };
 
-// The baseline decode of one slot of a frame record: optional clipping, initial-syndrome
-// scoring with early accept or reject, flooding min-sum, the baseline snapshot and the final
-// message bits. Writes only that slot's entries of the record.
-void decode_codeword(FrameDecodeRecord& record, std::uint64_t slot, const CodewordDecodeSettings& settings);
+// One codeword of a batch: a slot of a frame record.
+struct BatchCodeword {
+    FrameDecodeRecord* record = nullptr;
+    std::uint64_t slot = 0;
+};
+
+// The baseline decode of a worker's codewords: optional clipping, initial-syndrome scoring
+// with early accept or reject, flooding min-sum, the baseline snapshot and the final
+// message bits. Writes only the given slots' entries of their records.
+void decode_codewords(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings);
 
 }  // namespace qarel::engine

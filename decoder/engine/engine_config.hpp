@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 
 #include "decoder/cli/run_options.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
+#include "decoder/ldpc/min_sum_lanes.hpp"
 
 namespace qarel::engine {
 
@@ -18,6 +20,16 @@ struct EngineConfig {
     std::uint64_t worker_count = 1;
     std::uint64_t scrambler_reset_bits = 0;
     std::ostream* err = nullptr;  // receives the strict-stop line
+    // Kernel that decodes a worker's codewords together, or none to decode them one by one;
+    // the output is the same either way.
+    std::optional<ldpc::FloodingKernel> many_codeword_kernel = default_many_codeword_kernel();
+
+    // The AVX2 kernel where the processor has it; the portable many-codeword kernel is slower
+    // than decoding codewords one by one, so without AVX2 they are decoded alone.
+    static std::optional<ldpc::FloodingKernel> default_many_codeword_kernel() {
+        if (ldpc::best_flooding_kernel() == ldpc::FloodingKernel::avx2) return ldpc::FloodingKernel::avx2;
+        return std::nullopt;
+    }
 };
 
 }  // namespace qarel::engine

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <sstream>
 
 #include "decoder/cli/command_line.hpp"
 #include "decoder/ldpc/alist.hpp"
 #include "tests/support/test_support.hpp"
+#include "tools/testgen/channel.hpp"
 
 namespace qarel::engine {
 namespace {
@@ -25,6 +27,24 @@ struct EngineUnderTest {
         record.llrs.assign(options.codewords_per_frame * 7488, 1.0f);
         record.frame_index = index;
         return record;
+    }
+    // Frames of random bits over a noisy channel: the decoder works hard and mostly fails,
+    // which exercises every path of the kernels.
+    FrameSelectionRecord noisy_frame(std::uint64_t index) const {
+        std::vector<std::uint8_t> bits(options.codewords_per_frame * 7488);
+        for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = ((i * 2654435761u + index) >> 7) & 1u;
+        testgen::Channel channel({.kind = testgen::ChannelKind::bpsk, .esn0_db = 6.0, .seed = index});
+        FrameSelectionRecord record;
+        record.llrs = channel.transmit(bits);
+        record.frame_index = index;
+        return record;
+    }
+    std::string output_bytes() const {
+        std::fflush(output);
+        std::rewind(output);
+        std::string bytes;
+        for (int c; (c = std::fgetc(output)) != EOF;) bytes.push_back(static_cast<char>(c));
+        return bytes;
     }
     long output_size() const {
         std::fflush(output);
@@ -70,6 +90,33 @@ TEST(BatchEngine, AWorkerFailureEndsTheBatchBeforeAnythingIsWritten) {
     EXPECT_EQ(e.output_size(), 0);
     EXPECT_EQ(engine.counters().soft_decoded_frames, 0u);
     EXPECT_EQ(e.emitter.counters().output_packets, 0u);
+}
+
+TEST(BatchEngine, DecodingCodewordsTogetherOrAloneGivesTheSameResults) {
+    std::vector<std::optional<ldpc::FloodingKernel>> kernels{std::nullopt, ldpc::FloodingKernel::generic};
+    if (ldpc::flooding_kernel_available(ldpc::FloodingKernel::avx2)) kernels.push_back(ldpc::FloodingKernel::avx2);
+    std::optional<std::pair<std::string, diag::DecodeCounters>> reference;
+    for (const auto& kernel : kernels) {
+        EngineUnderTest e({"--max-iterations", "12", "--decode-batch-frames", "3", "--score-initial-syndrome"});
+        e.config.many_codeword_kernel = kernel;
+        e.config.worker_count = 2;
+        BatchEngine engine(e.config, e.emitter);
+        for (std::uint64_t f = 1; f <= 4; ++f) engine.add_decode_frame(e.noisy_frame(f));
+        engine.decode_batch();
+        const auto& c = engine.counters();
+        if (!reference) {
+            EXPECT_LT(c.converged_codewords, 12u);
+            reference.emplace(e.output_bytes(), c);
+            continue;
+        }
+        EXPECT_EQ(e.output_bytes(), reference->first);
+        EXPECT_EQ(c.converged_codewords, reference->second.converged_codewords);
+        EXPECT_EQ(c.ldpc_iterations, reference->second.ldpc_iterations);
+        EXPECT_EQ(c.final_syndrome_weight, reference->second.final_syndrome_weight);
+        EXPECT_EQ(c.initial_syndrome_weight, reference->second.initial_syndrome_weight);
+        EXPECT_EQ(c.bch_corrected_errors, reference->second.bch_corrected_errors);
+        EXPECT_EQ(c.bch_unclean_blocks, reference->second.bch_unclean_blocks);
+    }
 }
 
 }  // namespace
