@@ -13,9 +13,7 @@ void check_arguments(std::span<const float> llrs, const LdpcGraph& graph, std::s
     validate_ldpc_graph(graph);
     if (llrs.size() != graph.variable_count || hard_bits.size() < graph.variable_count)
         throw std::invalid_argument("LDPC input/output size must match graph variable count");
-    if (settings.max_iterations == 0) throw std::invalid_argument("LDPC max iterations must be positive");
-    if (!(settings.attenuation > 0.0f) || !std::isfinite(settings.attenuation))
-        throw std::invalid_argument("LDPC attenuation must be positive and finite");
+    validate_min_sum_settings(settings);
 }
 
 // Writes hard decisions (1 exactly for a negative value; 0 and -0 decide 0) and returns the
@@ -55,6 +53,12 @@ struct CheckSummary {
 };
 
 }  // namespace
+
+void validate_min_sum_settings(const MinSumSettings& settings) {
+    if (settings.max_iterations == 0) throw std::invalid_argument("LDPC max iterations must be positive");
+    if (!(settings.attenuation > 0.0f) || !std::isfinite(settings.attenuation))
+        throw std::invalid_argument("LDPC attenuation must be positive and finite");
+}
 
 LdpcDecodeResult decode_min_sum_flooding(std::span<const float> llrs, const LdpcGraph& graph,
                                          std::span<std::uint8_t> hard_bits, const MinSumSettings& settings) {

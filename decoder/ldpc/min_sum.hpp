@@ -20,6 +20,10 @@ struct LdpcDecodeResult {
     bool operator==(const LdpcDecodeResult&) const = default;
 };
 
+// Throws std::invalid_argument for zero iterations or an attenuation that is not positive
+// and finite.
+void validate_min_sum_settings(const MinSumSettings& settings);
+
 // Normalised min-sum decoding of one full codeword. `llrs` holds one LLR per variable
 // (positive favours 0); the first variable_count bytes of `hard_bits` receive the hard
 // decision of the final posteriors. Both stop as soon as every check is satisfied.

@@ -270,9 +270,7 @@ void check_jobs(std::span<const FloodingJob> jobs, const LdpcGraph& graph, const
             throw std::invalid_argument("LDPC input/output size must match graph variable count");
         if (job.result == nullptr) throw std::invalid_argument("LDPC flooding job needs a result");
     }
-    if (settings.max_iterations == 0) throw std::invalid_argument("LDPC max iterations must be positive");
-    if (!(settings.attenuation > 0.0f) || !(settings.attenuation < __builtin_inff()))
-        throw std::invalid_argument("LDPC attenuation must be positive and finite");
+    validate_min_sum_settings(settings);
     if (graph.edge_count() >= UINT32_MAX || graph.variable_count >= UINT32_MAX || jobs.size() >= kNoJob)
         throw std::invalid_argument("LDPC graph or job count is too large for the lane decoder");
 }
