@@ -24,6 +24,7 @@ struct Lanes {
     std::vector<float> variable_to_check;
     std::uint32_t job[L];
     std::uint64_t iteration[L];
+    bool cleared[L];
 
     std::size_t variables() const { return llrs.size() / L; }
     std::size_t edges() const { return edge_variables.size(); }
@@ -189,11 +190,15 @@ void load_lane(Lanes& s, std::size_t lane, const FloodingJob& job, std::uint32_t
     }
     s.job[lane] = index;
     s.iteration[lane] = 0;
+    s.cleared[lane] = false;
 }
 
+// An idle lane decodes zeros, which keeps its arithmetic tame; its results are never read.
 void clear_lane(Lanes& s, std::size_t lane) {
+    if (s.cleared[lane]) return;
     for (std::size_t v = 0; v < s.variables(); ++v) s.llrs[v * L + lane] = 0.0f;
     s.job[lane] = kNoJob;
+    s.cleared[lane] = true;
 }
 
 // Streams the jobs through the lanes. A job whose input is already a codeword finishes at
@@ -230,7 +235,10 @@ template <typename Passes>
             }
         }
     };
-    for (std::size_t l = 0; l < L; ++l) s.job[l] = kNoJob;
+    for (std::size_t l = 0; l < L; ++l) {
+        s.job[l] = kNoJob;
+        s.cleared[l] = false;
+    }
     fill_lanes();
     while (true) {
         bool busy = false;
