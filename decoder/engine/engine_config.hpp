@@ -27,8 +27,9 @@ struct EngineConfig {
     // The AVX2 kernel where the processor has it; the portable many-codeword kernel is slower
     // than decoding codewords one by one, so without AVX2 they are decoded alone.
     static std::optional<ldpc::FloodingKernel> default_many_codeword_kernel() {
-        if (ldpc::best_flooding_kernel() == ldpc::FloodingKernel::avx2) return ldpc::FloodingKernel::avx2;
-        return std::nullopt;
+        const ldpc::FloodingKernel best = ldpc::best_flooding_kernel();
+        if (best == ldpc::FloodingKernel::generic) return std::nullopt;
+        return best;
     }
 };
 

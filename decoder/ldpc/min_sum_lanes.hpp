@@ -9,11 +9,9 @@
 
 namespace qarel::ldpc {
 
-// Codewords in flight at once in the flooding kernels, one per lane.
-inline constexpr std::size_t kFloodingLanes = 8;
-
-// Implementations of the many-codeword flooding decoder: plain portable code, and AVX2
-// intrinsics chosen at run time where the processor has them.
+// Implementations of the many-codeword flooding decoder, 8 lanes each: plain portable code,
+// and AVX2 intrinsics chosen at run time where the processor has them. (A 16-lane AVX-512
+// version measured slower than AVX2 here: its working arrays no longer fit the cache.)
 enum class FloodingKernel { generic, avx2 };
 
 bool flooding_kernel_available(FloodingKernel kernel);
@@ -26,8 +24,8 @@ struct FloodingJob {
     LdpcDecodeResult* result = nullptr;
 };
 
-// Flooding min-sum over many codewords of one graph. Codewords stream through
-// kFloodingLanes lanes that walk the graph together; a lane takes the next codeword as soon
+// Flooding min-sum over many codewords of one graph. Codewords stream through the kernel's
+// lanes, which walk the graph together; a lane takes the next codeword as soon
 // as its own stops. Every lane performs exactly the float operations of
 // decode_min_sum_flooding on its codeword, in the same order, so each job's hard bits and
 // result are identical to decoding it alone. Throws like decode_min_sum_flooding.

@@ -28,7 +28,7 @@ void expect_lanes_match_reference(const std::vector<std::vector<float>>& codewor
         expected[i] = decode_min_sum_flooding(codewords[i], graph, expected_bits[i], settings);
 
     for (const FloodingKernel kernel : available_kernels()) {
-        SCOPED_TRACE(kernel == FloodingKernel::avx2 ? "avx2" : "generic");
+        SCOPED_TRACE(static_cast<int>(kernel));
         std::vector<std::vector<std::uint8_t>> bits(codewords.size(), std::vector<std::uint8_t>(graph.variable_count, 9));
         std::vector<LdpcDecodeResult> results(codewords.size());
         std::vector<FloodingJob> jobs;
