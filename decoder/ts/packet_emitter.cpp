@@ -153,7 +153,7 @@ void PacketEmitter::note_dropped_chunk(std::span<const std::uint8_t> chunk, bool
         return;
     }
     for_each_packet(chunk, [&](std::span<const std::uint8_t> p) {
-        if (is_tracked_payload_packet(p)) add_pending(packet_pid(p));
+        if (is_tracked_payload_packet(p)) pending_pids_.insert(packet_pid(p));
     });
 }
 

@@ -67,7 +67,6 @@ public:
 
 private:
     void write_output(std::span<const std::uint8_t> bytes);
-    void add_pending(std::uint16_t pid) { pending_pids_.insert(pid); }
 
     std::FILE* output_;
     std::FILE* provenance_;
