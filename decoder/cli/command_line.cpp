@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "decoder/cli/numeric.hpp"
+#include "decoder/cli/rules.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 
 namespace qarel::cli {
@@ -409,6 +410,8 @@ void derive_settings(RunOptions& o) {
     o.initial_syndrome_scoring = o.score_initial_syndrome || o.early_syndrome_reject_ratio >= 0.0f;
     o.retry_enabled = has_retry_list_entry(o) || o.retry_layered;
     o.retry_max_iterations = o.retry_max_iterations_option.value_or(o.max_iterations);
+    // Continuity is judged on well-formed packets only, so it implies the syntax requirement.
+    o.retry_require_ts_packet_syntax = o.retry_require_ts_packet_syntax || o.retry_require_ts_packet_continuity;
 }
 
 }  // namespace
@@ -425,8 +428,6 @@ LdpcAccel parse_ldpc_accel(const std::string& text) {
     if (text == "cuda") return LdpcAccel::cuda;
     throw std::invalid_argument("LDPC accelerator must be cpu or cuda");
 }
-
-std::string_view ldpc_accel_name(LdpcAccel accel) { return accel == LdpcAccel::cuda ? "cuda" : "cpu"; }
 
 std::string usage_text(std::string_view program_name) {
     std::string text = "usage: ";

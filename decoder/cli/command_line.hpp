@@ -7,9 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "decoder/cli/run_options.hpp"
+#include "decoder/options/run_options.hpp"
 
 namespace qarel::cli {
+
+using options::LdpcAccel;
+using options::RunOptions;
 
 inline constexpr std::string_view kDecoderProgramName = "qarel_ldpc_bch_decode";
 
@@ -33,7 +36,6 @@ void validate_options(RunOptions& options, std::span<const std::string> argument
 
 std::uint64_t parse_qam_mode(const std::string& text);
 LdpcAccel parse_ldpc_accel(const std::string& text);
-std::string_view ldpc_accel_name(LdpcAccel accel);
 
 std::string usage_text(std::string_view program_name);
 void print_usage(std::ostream& out, std::string_view program_name);

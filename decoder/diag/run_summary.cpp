@@ -44,7 +44,7 @@ private:
 
 }  // namespace
 
-void write_run_summary(std::ostream& out, const cli::RunOptions& o, const RunShape& shape,
+void write_run_summary(std::ostream& out, const options::RunOptions& o, const RunShape& shape,
                        const SelectionCounters& selection, const DecodeCounters& d, const ts::EmitterCounters& e) {
     SummaryWriter w(out);
     const bool gate = o.hard_h_gate_enabled;
@@ -61,7 +61,7 @@ void write_run_summary(std::ostream& out, const cli::RunOptions& o, const RunSha
         .count("retry_max_iterations", o.retry_max_iterations);
     if (o.llr_clip) w.real("llr_clip", *o.llr_clip);
     else w.word("llr_clip", "off");
-    w.word("ldpc_accel", cli::ldpc_accel_name(o.ldpc_accel))
+    w.word("ldpc_accel", options::ldpc_accel_name(o.ldpc_accel))
         .count("cuda_ldpc_codewords", 0)
         .real("cuda_ldpc_kernel_ms", 0)
         .real("cuda_ldpc_h2d_ms", 0)

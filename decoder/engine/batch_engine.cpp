@@ -105,7 +105,7 @@ void BatchEngine::decode_batch() {
     const auto t3 = Clock::now();
     const auto t4 = Clock::now();
 
-    const cli::RunOptions& o = *config_.options;
+    const options::RunOptions& o = *config_.options;
     const CodewordDecodeSettings settings{config_.profile,
                                           config_.graph,
                                           {o.max_iterations, o.attenuation},

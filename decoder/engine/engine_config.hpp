@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <optional>
 
-#include "decoder/cli/run_options.hpp"
+#include "decoder/options/run_options.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
 #include "decoder/ldpc/min_sum_lanes.hpp"
@@ -13,7 +13,7 @@ namespace qarel::engine {
 
 // Run-wide, read-only inputs of the batch engine.
 struct EngineConfig {
-    const cli::RunOptions* options = nullptr;
+    const options::RunOptions* options = nullptr;
     const ldpc::FecProfile* profile = nullptr;
     const ldpc::LdpcGraph* graph = nullptr;
     std::uint64_t codewords_per_frame = 3;

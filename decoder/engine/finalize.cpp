@@ -114,7 +114,7 @@ FrameEmission FrameFinalizer::emit_whole_frame(const FrameSelectionRecord& frame
 }
 
 FrameEmission FrameFinalizer::emit_codewords(const FrameSelectionRecord& frame, FrameDecodeRecord& record) {
-    const cli::RunOptions& o = *config_.options;
+    const options::RunOptions& o = *config_.options;
     const std::uint64_t packets = config_.profile->packets_per_codeword();
     FrameEmission emission;
     for (std::uint64_t slot = 0; slot < config_.codewords_per_frame; ++slot) {

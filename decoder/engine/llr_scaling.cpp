@@ -10,7 +10,7 @@ bool covers(std::uint64_t first, std::uint64_t last, std::uint64_t frame_index) 
 }  // namespace
 
 void apply_llr_scale_rules(std::span<float> frame_llrs, std::uint64_t frame_index, std::uint64_t transmitted_bits,
-                           const cli::RunOptions& options) {
+                           const options::RunOptions& options) {
     const std::uint64_t slots = frame_llrs.size() / transmitted_bits;
     const auto slot_llrs = [&](std::uint64_t slot) { return frame_llrs.subspan(slot * transmitted_bits, transmitted_bits); };
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "decoder/cli/run_options.hpp"
+#include "decoder/options/run_options.hpp"
 
 namespace qarel::engine {
 
@@ -11,6 +11,6 @@ namespace qarel::engine {
 // range holds `frame_index` to a frame's transmitted LLRs (codeword after codeword), in
 // that order and in command-line order within each kind; matching rules compound.
 void apply_llr_scale_rules(std::span<float> frame_llrs, std::uint64_t frame_index, std::uint64_t transmitted_bits,
-                           const cli::RunOptions& options);
+                           const options::RunOptions& options);
 
 }  // namespace qarel::engine

@@ -275,7 +275,7 @@ TEST(CommandLine, AcceptedCombinationsParse) {
     EXPECT_EQ(o.early_syndrome_reject_ratio, -1.0f);
     EXPECT_EQ(o.input_path, "in");
     EXPECT_EQ(o.output_path, "out");
-    EXPECT_EQ(o.retry_branch_windows, (std::vector<BranchWindow>{{0, 1}, {1, 2}}));
+    EXPECT_EQ(o.retry_branch_windows, (std::vector<options::BranchWindow>{{0, 1}, {1, 2}}));
     EXPECT_TRUE(o.retry_enabled);
     EXPECT_EQ(o.retry_max_iterations, 20u);
     EXPECT_FALSE(o.hard_h_gate_enabled);
@@ -288,6 +288,12 @@ TEST(CommandLine, AcceptedCombinationsParse) {
     EXPECT_FALSE(scoring.retry_enabled);
     EXPECT_EQ(parse({"--fec-rate", "3", "--alist", "a", "--qam", "16qam"}).codewords_per_frame, 2u);
     EXPECT_EQ(parse({"--fec-rate", "3", "--alist", "a", "--qam", "32qam"}).codewords_per_frame, 5u);
+
+    // Continuity is only judged on well-formed packets: asking for it asks for syntax too.
+    const auto continuity = parse({"--fec-rate", "3", "--alist", "a", "--retry-require-ts-packet-continuity"});
+    EXPECT_TRUE(continuity.retry_require_ts_packet_syntax);
+    EXPECT_TRUE(continuity.retry_require_ts_packet_continuity);
+    EXPECT_FALSE(base.retry_require_ts_packet_syntax);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ struct EngineUnderTest {
         return std::ftell(output);
     }
 
-    cli::RunOptions options;
+    options::RunOptions options;
     ldpc::LdpcGraph graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(3));
     std::ostringstream err;
     EngineConfig config;

@@ -12,12 +12,12 @@ namespace {
 
 constexpr std::uint64_t kBits = 7488;
 
-cli::RunOptions options_with(std::vector<std::string> rules) {
+options::RunOptions options_with(std::vector<std::string> rules) {
     rules.insert(rules.begin(), {"qarel_ldpc_bch_decode", "--fec-rate", "3", "--alist", "a.alist"});
     return cli::parse_command_line(rules);
 }
 
-std::vector<float> scaled(const cli::RunOptions& options, std::uint64_t frame_index, std::uint64_t slots = 3) {
+std::vector<float> scaled(const options::RunOptions& options, std::uint64_t frame_index, std::uint64_t slots = 3) {
     std::vector<float> llrs(slots * kBits, 1.0f);
     apply_llr_scale_rules(llrs, frame_index, kBits, options);
     return llrs;

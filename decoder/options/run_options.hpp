@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "decoder/cli/rules.hpp"
+#include "decoder/options/rule_records.hpp"
 
-namespace qarel::cli {
+namespace qarel::options {
 
 enum class LdpcAccel { cpu, cuda };
+
+inline std::string_view ldpc_accel_name(LdpcAccel accel) { return accel == LdpcAccel::cuda ? "cuda" : "cpu"; }
 
 // The parsed and validated command line, read-only for the whole run. Scalars hold the
 // last occurrence of their option, lists every occurrence in command-line order.
@@ -99,4 +102,4 @@ struct RunOptions {
     std::uint64_t signal_frames_per_fec_group() const { return qam == 32u ? 2 : 1; }
 };
 
-}  // namespace qarel::cli
+}  // namespace qarel::options
