@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "decoder/cli/command_line.hpp"
+#include "decoder/cli/frame_selection.hpp"
 #include "decoder/cli/llr_frame_reader.hpp"
 #include "decoder/cli/streams.hpp"
 #include "decoder/diag/run_summary.hpp"
@@ -88,6 +89,22 @@ void check_header_templates(const RunOptions& o, const RunConstants& c) {
     }
 }
 
+// Hands selected and skipped frames to the batch engine; a skipped frame keeps its LLRs only
+// for the frame diagnostics.
+class EngineFrameSink : public SelectedFrameSink {
+public:
+    EngineFrameSink(engine::BatchEngine& engine, bool keep_skipped_llrs)
+        : engine_(engine), keep_skipped_llrs_(keep_skipped_llrs) {}
+    void add_decode_frame(engine::FrameSelectionRecord&& frame) override { engine_.add_decode_frame(std::move(frame)); }
+    void add_skipped_frame(engine::FrameSelectionRecord&& frame) override {
+        engine_.add_skipped_frame(std::move(frame), keep_skipped_llrs_);
+    }
+
+private:
+    engine::BatchEngine& engine_;
+    bool keep_skipped_llrs_;
+};
+
 class DecoderRun {
 public:
     DecoderRun(const RunOptions& options, std::ostream& err) : options_(options), err_(err) {}
@@ -133,6 +150,9 @@ private:
         engine_config_ = {&o, profile_, &graph_, constants_.codewords_per_frame, constants_.worker_count,
                           constants_.scrambler_reset_bits, &err_};
         engine_.emplace(engine_config_, *emitter_);
+        frame_sink_.emplace(*engine_, o.frame_diagnostics_out.has_value());
+        selector_.emplace(o, hard_h_graph_ ? &*hard_h_graph_ : nullptr, constants_.codewords_per_frame, counters_,
+                          *frame_sink_);
     }
 
     void open_streams() {
@@ -199,22 +219,22 @@ private:
             const auto llrs = reader_->frame();
             record.llrs.assign(llrs.begin(), llrs.end());
             record.frame_index = counters_.frames + options_.frame_index_offset;
-            route_frame(std::move(record));
+            selector_->route_frame(std::move(record));
         }
     }
 
-    // Frame selection decides here which frames are decoded; without selection options
-    // every frame is.
-    void route_frame(engine::FrameSelectionRecord&& record) { engine_->add_decode_frame(std::move(record)); }
-
-    // Bad input ends the run, but every complete frame read before it is still decoded and
-    // written first, so the output up to the error does not depend on the batch size.
+    // Bad input ends the run, but every complete frame read before it is still selected,
+    // decoded and written first, as at the end of input, so a capture cut off in the middle
+    // of a frame keeps everything before the cut, whatever the batch size.
     [[noreturn]] void fail_after_draining(const char* message) {
         drain_pending_frames();
         throw std::runtime_error(message);
     }
 
-    void drain_pending_frames() { engine_->decode_batch(); }
+    void drain_pending_frames() {
+        selector_->finish_selection();
+        engine_->decode_batch();
+    }
 
     void finish() {
         drain_pending_frames();
@@ -250,6 +270,8 @@ private:
     std::optional<ts::PacketEmitter> emitter_;
     engine::EngineConfig engine_config_;
     std::optional<engine::BatchEngine> engine_;
+    std::optional<EngineFrameSink> frame_sink_;
+    std::optional<FrameSelector> selector_;
 };
 
 std::string program_name(std::span<const std::string> arguments) {

@@ -5,19 +5,12 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <optional>
-#include <map>
-#include <mutex>
 #include <set>
-#include <sstream>
 
-#include "decoder/ldpc/alist.hpp"
+#include "decoder/cli/tests/stream_fixture.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "tests/support/test_support.hpp"
-#include "tools/testgen/channel.hpp"
-#include "tools/testgen/ldpc_encoder.hpp"
-#include "tools/testgen/transmitter.hpp"
 #include "tools/testgen/transport_stream.hpp"
 
 namespace qarel::cli {
@@ -26,106 +19,9 @@ namespace {
 using qarel::test::read_file;
 using qarel::test::run_program;
 using qarel::test::write_file;
+using namespace qarel::cli::test;
 
 const std::string kDecoder = QAREL_DECODER_PATH;
-
-const testgen::LdpcEncoder& encoder_for(std::uint64_t rate) {
-    static std::mutex mutex;
-    static std::map<std::uint64_t, std::unique_ptr<testgen::LdpcEncoder>> encoders;
-    std::lock_guard lock(mutex);
-    auto& encoder = encoders[rate];
-    if (!encoder) {
-        const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(rate));
-        encoder = std::make_unique<testgen::LdpcEncoder>(graph, ldpc::fec_profile_for_rate(rate).parity_bits());
-    }
-    return *encoder;
-}
-
-struct StreamRecipe {
-    std::uint64_t rate = 3;
-    std::uint64_t frames = 3;
-    std::uint64_t qam = 0;
-    bool qam32_lead_in = false;
-    testgen::ChannelSettings channel;
-    std::vector<std::string> impairments;
-};
-
-StreamRecipe recipe_of(std::uint64_t rate, std::uint64_t frames, std::vector<std::string> impairments = {}) {
-    StreamRecipe recipe;
-    recipe.rate = rate;
-    recipe.frames = frames;
-    recipe.impairments = std::move(impairments);
-    return recipe;
-}
-
-struct Stream {
-    std::string ts;
-    std::string llrs;
-    std::uint64_t frame_bytes = 0;
-};
-
-// The transmit chain of the test-signal generator, in-process: a generated transport stream
-// (or `ts` when given), encoded, sent through the channel and impaired.
-Stream make_stream(const StreamRecipe& recipe, std::vector<std::uint8_t> ts = {}) {
-    const auto& profile = ldpc::fec_profile_for_rate(recipe.rate);
-    const auto layout = testgen::frame_layout(profile, recipe.qam, 3);
-    const std::uint64_t frame_bytes = layout.transport_bytes_per_frame();
-    if (ts.empty()) ts = testgen::generate_transport_stream(recipe.frames * frame_bytes / 188, recipe.rate);
-    std::vector<testgen::Impairment> impairments;
-    for (const auto& text : recipe.impairments) impairments.push_back(testgen::parse_impairment(text));
-
-    testgen::Channel channel(recipe.channel);
-    std::vector<float> llrs;
-    if (recipe.qam32_lead_in) {
-        std::vector<std::uint8_t> nulls;
-        testgen::append_null_packets(nulls, frame_bytes / 188);
-        const auto lead = channel.transmit(testgen::encode_frame(nulls, layout, encoder_for(recipe.rate)));
-        llrs.insert(llrs.end(), lead.begin() + lead.size() / 2, lead.end());
-    }
-    for (std::uint64_t f = 0; f * frame_bytes < ts.size(); ++f) {
-        auto frame = channel.transmit(
-            testgen::encode_frame(std::span(ts).subspan(f * frame_bytes, frame_bytes), layout, encoder_for(recipe.rate)));
-        testgen::apply_impairments(frame, f + 1, profile.transmitted_bits, impairments);
-        llrs.insert(llrs.end(), frame.begin(), frame.end());
-    }
-    return {std::string(ts.begin(), ts.end()), qarel::test::llr_bytes(llrs), frame_bytes};
-}
-
-struct Decoded {
-    int status = -1;
-    std::string output;
-    std::string provenance;
-    std::string err;
-    std::map<std::string, std::string> summary;
-
-    std::string value(const std::string& key) const {
-        const auto found = summary.find(key);
-        return found == summary.end() ? "<missing>" : found->second;
-    }
-};
-
-Decoded decode(const Stream& stream, std::uint64_t rate, const std::vector<std::string>& extra) {
-    qarel::test::TempDir dir;
-    write_file(dir.file("in.llr"), stream.llrs);
-    std::vector<std::string> args{"--fec-rate", std::to_string(rate), "--alist", qarel::test::generated_code_alist(rate),
-                                  "--packet-provenance-out", dir.file("rows.jsonl"), dir.file("in.llr"),
-                                  dir.file("out.ts")};
-    args.insert(args.end(), extra.begin(), extra.end());
-    const auto result = run_program(kDecoder, args);
-    Decoded decoded{result.exit_status, read_file(dir.file("out.ts")), read_file(dir.file("rows.jsonl")), result.err, {}};
-    std::istringstream lines(result.err);
-    for (std::string line; std::getline(lines, line);) {
-        const auto equals = line.find('=');
-        if (equals != std::string::npos) decoded.summary[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return decoded;
-}
-
-std::string frames_of(const Stream& stream, std::initializer_list<std::uint64_t> frames) {
-    std::string bytes;
-    for (const auto f : frames) bytes += stream.ts.substr((f - 1) * stream.frame_bytes, stream.frame_bytes);
-    return bytes;
-}
 
 TEST(EndToEnd, StreamsAtEveryRateDecodeToTheSourceByteForByte) {
     const double esn0_db[] = {0.0, 1.5, 3.5};
@@ -161,14 +57,6 @@ TEST(EndToEnd, Qam32StreamsWithAnExtraLeadingSignalFrameDecode) {
     EXPECT_EQ(d.value("qam32_frame_phase"), "1");
     EXPECT_EQ(d.value("scrambler_reset_bits"), "15040");
     EXPECT_EQ(d.value("clean_signal_frames"), "4");
-}
-
-// Everything but the timings and the two settings being varied.
-std::string comparable_summary(const Decoded& d) {
-    std::string text;
-    for (const auto& [key, value] : d.summary)
-        if (!key.ends_with("_ms") && key != "worker_count" && key != "decode_batch_frames") text += key + "=" + value + "\n";
-    return text;
 }
 
 TEST(EndToEnd, OutputDoesNotDependOnWorkersOrBatchSize) {
@@ -207,11 +95,6 @@ Stream stream_with_one_bad_codeword() {
     return make_stream(recipe_of(3, 3, {"corrupt:bits=0-299:2:1", "corrupt:bits=1395-1396:2:1"}));
 }
 const std::vector<std::string> kRejectEarly{"--early-syndrome-reject-ratio", "0.1"};
-
-std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-}
 
 TEST(EndToEnd, WholeFrameModesWriteOrDropUncleanFrames) {
     const Stream stream = stream_with_one_bad_codeword();

@@ -1,7 +1,9 @@
 #include "decoder/ldpc/fec_profile.hpp"
+#include "decoder/ldpc/source_frames.hpp"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <numeric>
 #include <stdexcept>
 #include <vector>
@@ -111,6 +113,27 @@ TEST(CodewordLayout, MessageExtractionTakesTheBitsAfterTheParity) {
     EXPECT_EQ(std::accumulate(message.begin(), message.end(), 0), 2);
     std::vector<std::uint8_t> wrong(p.message_bits - 1);
     EXPECT_THROW(extract_message_bits(p, hard, wrong), std::invalid_argument);
+}
+
+// Branch b of frame f carries source frame (f - 1) + 10 x b.
+TEST(CodewordLayout, BranchesCarryingMode2SourceFrames) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    const auto span = [](std::uint64_t f, std::uint64_t first, std::uint64_t last) {
+        return branches_carrying_source_frames(f, first, last);
+    };
+    EXPECT_EQ(span(1, 0, 0), (BranchSpan{0, 0}));
+    EXPECT_EQ(span(1, 5, 25), (BranchSpan{1, 2}));   // source frames 10 and 20
+    EXPECT_EQ(span(1, 0, 1000), (BranchSpan{0, 51}));
+    EXPECT_EQ(span(11, 0, 0), std::nullopt);          // frame 11 starts at source frame 10
+    EXPECT_EQ(span(11, 10, 10), (BranchSpan{0, 0}));
+    EXPECT_EQ(span(3, 13, 21), std::nullopt);         // between source frames 12 and 22
+    EXPECT_EQ(span(3, 13, 22), (BranchSpan{2, 2}));
+    EXPECT_EQ(span(1, 511, 600), std::nullopt);       // past branch 51's source frame 510
+    // No wrap at the top of the number range.
+    EXPECT_EQ(span(kMax, 0, kMax), (BranchSpan{0, 0}));
+    EXPECT_EQ(span(kMax - 20, kMax - 5, kMax), (BranchSpan{2, 2}));
+    EXPECT_EQ(span(1, kMax - 5, kMax), std::nullopt);
+    EXPECT_EQ(span(kMax, kMax, kMax), std::nullopt);
 }
 
 }  // namespace
