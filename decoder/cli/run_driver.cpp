@@ -16,6 +16,7 @@
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/hard_h_graph.hpp"
 #include "decoder/ldpc/qam32_phase.hpp"
+#include "decoder/retry/retry_plan.hpp"
 #include "decoder/ts/packet_emitter.hpp"
 
 namespace qarel::cli {
@@ -125,6 +126,7 @@ private:
             require_runtime(set_binary_mode(stdout), "failed to set stdout to binary mode");
 
         profile_ = &ldpc::fec_profile_for_rate(o.fec_rate);
+        retry_plan_ = retry::build_retry_plan(o);
         check_profile_dependent_options(o, *profile_);
 
         graph_ = ldpc::load_alist_graph(o.alist_path);
@@ -148,7 +150,7 @@ private:
         emitter_.emplace(output_.get(), provenance_.get(),
                          ts::DiscontinuitySwitches{o.mark_discontinuities, o.insert_discontinuity_packets});
         engine_config_ = {&o, profile_, &graph_, constants_.codewords_per_frame, constants_.worker_count,
-                          constants_.scrambler_reset_bits, &err_};
+                          constants_.scrambler_reset_bits, &err_, &retry_plan_};
         engine_.emplace(engine_config_, *emitter_);
         frame_sink_.emplace(*engine_, o.frame_diagnostics_out.has_value());
         selector_.emplace(o, hard_h_graph_ ? &*hard_h_graph_ : nullptr, constants_.codewords_per_frame, counters_,
@@ -258,6 +260,7 @@ private:
     const RunOptions& options_;
     std::ostream& err_;
     const ldpc::FecProfile* profile_ = nullptr;
+    retry::RetryPlan retry_plan_;
     ldpc::LdpcGraph graph_;
     std::optional<ldpc::LdpcGraph> hard_h_graph_;
     RunConstants constants_;

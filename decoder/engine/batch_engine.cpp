@@ -96,7 +96,7 @@ void BatchEngine::decode_batch() {
     for (std::size_t f = 0; f < pending_.size(); ++f) {
         if (!pending_[f].hard_h_selected) continue;
         records[f] = std::make_unique<FrameDecodeRecord>(prepare_record(pending_[f], *config_.profile, slots));
-        for (std::uint64_t slot = 0; slot < slots; ++slot) codewords.push_back({records[f].get(), slot});
+        for (std::uint64_t slot = 0; slot < slots; ++slot) codewords.push_back({records[f].get(), slot, pending_[f].frame_index});
     }
     const auto t1 = Clock::now();
     // The accelerator's baseline, snapshot and retry stages have nothing to do in a build
@@ -112,7 +112,9 @@ void BatchEngine::decode_batch() {
                                           o.llr_clip,
                                           o.initial_syndrome_scoring,
                                           o.early_syndrome_reject_ratio,
-                                          config_.many_codeword_kernel};
+                                          config_.many_codeword_kernel,
+                                          config_.retry_plan,
+                                          config_.scrambler_reset_bits};
     run_workers(codewords, config_.worker_count, settings);
     const auto t5 = Clock::now();
 

@@ -9,6 +9,7 @@
 #include "decoder/ldpc/ldpc_graph.hpp"
 #include "decoder/ldpc/min_sum.hpp"
 #include "decoder/ldpc/min_sum_lanes.hpp"
+#include "decoder/retry/retry_plan.hpp"
 
 namespace qarel::engine {
 
@@ -23,17 +24,21 @@ struct CodewordDecodeSettings {
     // Decode several codewords at once with this kernel; without one, each codeword is
     // decoded alone. Both give identical results.
     std::optional<ldpc::FloodingKernel> many_codeword_kernel;
+    // Codewords whose baseline is not clean get the plan's retries when it is enabled.
+    const retry::RetryPlan* retry_plan = nullptr;
+    std::uint64_t scrambler_reset_bits = 0;
 };
 
 // One codeword of a batch: a slot of a frame record.
 struct BatchCodeword {
     FrameDecodeRecord* record = nullptr;
     std::uint64_t slot = 0;
+    std::uint64_t frame_index = 0;
 };
 
-// The baseline decode of a worker's codewords: optional clipping, initial-syndrome scoring
-// with early accept or reject, flooding min-sum, the baseline snapshot and the final
-// message bits. Writes only the given slots' entries of their records.
+// The decode of a worker's codewords: optional clipping, initial-syndrome scoring with early
+// accept or reject, flooding min-sum, the baseline snapshot, retries for codewords that are
+// not clean, and the final message bits. Writes only the given slots' entries of their records.
 void decode_codewords(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings);
 
 }  // namespace qarel::engine

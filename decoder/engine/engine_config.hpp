@@ -8,6 +8,7 @@
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
 #include "decoder/ldpc/min_sum_lanes.hpp"
+#include "decoder/retry/retry_plan.hpp"
 
 namespace qarel::engine {
 
@@ -20,6 +21,7 @@ struct EngineConfig {
     std::uint64_t worker_count = 1;
     std::uint64_t scrambler_reset_bits = 0;
     std::ostream* err = nullptr;  // receives the strict-stop line
+    const retry::RetryPlan* retry_plan = nullptr;  // none: no retries
     // Kernel that decodes a worker's codewords together, or none to decode them one by one;
     // the output is the same either way.
     std::optional<ldpc::FloodingKernel> many_codeword_kernel = default_many_codeword_kernel();

@@ -178,6 +178,24 @@ void FrameFinalizer::stop_if_strict(const FrameSelectionRecord& frame, const Fra
     throw std::runtime_error("strict decode stopped at the first unclean FEC frame");
 }
 
+void FrameFinalizer::add_retry_counters(const FrameDecodeRecord& record, std::uint64_t slot) {
+    const auto& r = record.codewords;
+    counters_.retry_attempts += r.retry_attempts[slot];
+    if (!r.retry_selected[slot]) return;
+    const bool window = r.retry_branch_window_first[slot] != kNoBranchWindow;
+    const bool group = !r.retry_branch_window_group[slot].empty();
+    counters_.retry_recovered_codewords += 1;
+    counters_.layered_retry_recovered_codewords += r.retry_layered[slot];
+    counters_.qam_plane_retry_recovered_codewords += r.retry_qam_plane[slot] != kNoQamPlane ? 1 : 0;
+    counters_.final_failed_flip_retry_recovered_codewords += r.retry_final_failed_flip_count[slot] != 0 ? 1 : 0;
+    counters_.final_failed_greedy_flip_retry_recovered_codewords +=
+        r.retry_final_failed_greedy_flip_count[slot] != 0 ? 1 : 0;
+    counters_.final_failed_syndrome_solve_retry_recovered_codewords +=
+        r.retry_final_failed_syndrome_solve_count[slot] != 0 ? 1 : 0;
+    counters_.branch_window_retry_recovered_codewords += window || group ? 1 : 0;
+    counters_.branch_window_group_retry_recovered_codewords += group ? 1 : 0;
+}
+
 void FrameFinalizer::add_decode_counters(const FrameDecodeRecord& record) {
     const auto& r = record.codewords;
     counters_.bch_corrected_errors += record.frame_bch.corrected_errors;
@@ -188,6 +206,7 @@ void FrameFinalizer::add_decode_counters(const FrameDecodeRecord& record) {
         counters_.converged_codewords += r.ldpc[slot].converged ? 1 : 0;
         counters_.ldpc_iterations += r.ldpc[slot].iterations;
         counters_.final_syndrome_weight += r.ldpc[slot].final_syndrome_weight;
+        add_retry_counters(record, slot);
     }
     counters_.soft_decoded_frames += 1;
 }

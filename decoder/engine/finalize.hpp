@@ -50,6 +50,7 @@ private:
                          FrameEmission& emission);
     void stop_if_strict(const FrameSelectionRecord& frame, const FrameDecodeRecord& record) const;
     void add_decode_counters(const FrameDecodeRecord& record);
+    void add_retry_counters(const FrameDecodeRecord& record, std::uint64_t slot);
 
     bool slot_blocks_clean(const FrameDecodeRecord& record, std::uint64_t slot) const;
     bool packet_blocks_clean(const FrameDecodeRecord& record, std::uint64_t slot, std::uint64_t packet) const;

@@ -1,18 +1,18 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "decoder/bch/bch.hpp"
 #include "decoder/ldpc/min_sum.hpp"
+#include "decoder/retry/retry_plan.hpp"
 
 namespace qarel::engine {
 
-inline constexpr std::uint64_t kNoQamPlane = 6;
-inline constexpr std::uint64_t kNoBranchWindow = 52;
-inline constexpr std::uint64_t kNoVariableRange = std::numeric_limits<std::uint64_t>::max();
+using retry::kNoBranchWindow;
+using retry::kNoQamPlane;
+using retry::kNoVariableRange;
 
 // Per-codeword results of a frame, one vector per field, indexed by codeword slot. Flags are
 // bytes (0 or 1), not packed bits, because workers write the slots of one frame concurrently.
