@@ -10,6 +10,7 @@
 #include "decoder/cli/frame_selection.hpp"
 #include "decoder/cli/llr_frame_reader.hpp"
 #include "decoder/cli/streams.hpp"
+#include "decoder/diag/frame_diagnostics.hpp"
 #include "decoder/diag/run_summary.hpp"
 #include "decoder/engine/batch_engine.hpp"
 #include "decoder/ldpc/alist.hpp"
@@ -151,7 +152,14 @@ private:
                          ts::DiscontinuitySwitches{o.mark_discontinuities, o.insert_discontinuity_packets});
         engine_config_ = {&o, profile_, &graph_, constants_.codewords_per_frame, constants_.worker_count,
                           constants_.scrambler_reset_bits, &err_, &retry_plan_};
-        engine_.emplace(engine_config_, *emitter_);
+        if (diagnostics_.is_open()) {
+            const diag::FrameDiagnosticsSettings settings{constants_.codewords_per_frame, profile_, &graph_,
+                                                          o.emit_clean_codewords, o.emit_bch_clean_codewords,
+                                                          o.emit_forced_codewords, o.initial_syndrome_scoring,
+                                                          o.failed_variable_diagnostics_top};
+            diagnostics_writer_.emplace(diagnostics_.get(), settings);
+        }
+        engine_.emplace(engine_config_, *emitter_, diagnostics_writer_ ? &*diagnostics_writer_ : nullptr);
         frame_sink_.emplace(*engine_, o.frame_diagnostics_out.has_value());
         selector_.emplace(o, hard_h_graph_ ? &*hard_h_graph_ : nullptr, constants_.codewords_per_frame, counters_,
                           *frame_sink_);
@@ -272,6 +280,7 @@ private:
     std::optional<LlrFrameReader> reader_;
     std::optional<ts::PacketEmitter> emitter_;
     engine::EngineConfig engine_config_;
+    std::optional<diag::FrameDiagnosticsWriter> diagnostics_writer_;
     std::optional<engine::BatchEngine> engine_;
     std::optional<EngineFrameSink> frame_sink_;
     std::optional<FrameSelector> selector_;

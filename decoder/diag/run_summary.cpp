@@ -6,7 +6,6 @@
 #include <sstream>
 #include <string>
 
-#include "decoder/cli/command_line.hpp"
 
 namespace qarel::diag {
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "decoder/diag/run_counters.hpp"
+#include "decoder/engine/decode_counters.hpp"
 #include "decoder/engine/engine_config.hpp"
 #include "decoder/engine/finalize.hpp"
 #include "decoder/engine/frame_record.hpp"
@@ -27,14 +27,14 @@ public:
     // Decodes and finalizes the frames gathered so far; the batch is empty afterwards.
     void decode_batch();
 
-    const diag::DecodeCounters& counters() const { return counters_; }
+    const DecodeCounters& counters() const { return counters_; }
 
 private:
     void add_frame(FrameSelectionRecord&& frame);
 
     const EngineConfig& config_;
     std::vector<FrameSelectionRecord> pending_;
-    diag::DecodeCounters counters_;
+    DecodeCounters counters_;
     FrameFinalizer finalizer_;
 };
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "decoder/diag/run_counters.hpp"
+#include "decoder/engine/decode_counters.hpp"
 #include "decoder/engine/engine_config.hpp"
 #include "decoder/engine/frame_decode_record.hpp"
 #include "decoder/engine/frame_record.hpp"
@@ -34,7 +34,7 @@ public:
 // strict stop and the run counters.
 class FrameFinalizer {
 public:
-    FrameFinalizer(const EngineConfig& config, ts::PacketEmitter& emitter, diag::DecodeCounters& counters,
+    FrameFinalizer(const EngineConfig& config, ts::PacketEmitter& emitter, DecodeCounters& counters,
                    FrameDiagnosticsSink* diagnostics = nullptr)
         : config_(config), emitter_(emitter), counters_(counters), diagnostics_(diagnostics) {}
 
@@ -58,7 +58,7 @@ private:
 
     const EngineConfig& config_;
     ts::PacketEmitter& emitter_;
-    diag::DecodeCounters& counters_;
+    DecodeCounters& counters_;
     FrameDiagnosticsSink* diagnostics_;
 };
 

@@ -95,7 +95,7 @@ TEST(BatchEngine, AWorkerFailureEndsTheBatchBeforeAnythingIsWritten) {
 TEST(BatchEngine, DecodingCodewordsTogetherOrAloneGivesTheSameResults) {
     std::vector<std::optional<ldpc::FloodingKernel>> kernels{std::nullopt, ldpc::FloodingKernel::generic};
     if (ldpc::flooding_kernel_available(ldpc::FloodingKernel::avx2)) kernels.push_back(ldpc::FloodingKernel::avx2);
-    std::optional<std::pair<std::string, diag::DecodeCounters>> reference;
+    std::optional<std::pair<std::string, DecodeCounters>> reference;
     for (const auto& kernel : kernels) {
         EngineUnderTest e({"--max-iterations", "12", "--decode-batch-frames", "3", "--score-initial-syndrome"});
         e.config.many_codeword_kernel = kernel;
