@@ -62,7 +62,7 @@ void retry_codewords(benchmark::State& state) {
     }
     const Workload& w = workload();
     const retry::RetryContext context{&ldpc::fec_profile_for_rate(3), &w.graph, &w.plan, 0,
-                                      use_kernel ? std::optional(kernel) : std::nullopt, nullptr};
+                                      use_kernel ? std::optional(kernel) : std::nullopt};
     std::vector<std::uint8_t> bits(w.graph.variable_count);
     std::uint64_t attempts = 0, recovered = 0;
     std::size_t next = 0;

@@ -62,6 +62,14 @@ std::uint32_t bch_syndrome(std::span<const std::uint8_t> block_bits) {
 
 BchDecodeResult decode_bch_blocks(std::span<const std::uint8_t> message_bits, std::span<std::uint8_t> output,
                                   std::uint64_t scrambler_offset_bits, std::uint64_t scrambler_reset_bits) {
+    BchDecodeResult result;
+    decode_bch_blocks(message_bits, output, scrambler_offset_bits, scrambler_reset_bits, result);
+    return result;
+}
+
+void decode_bch_blocks(std::span<const std::uint8_t> message_bits, std::span<std::uint8_t> output,
+                       std::uint64_t scrambler_offset_bits, std::uint64_t scrambler_reset_bits,
+                       BchDecodeResult& result) {
     const std::uint64_t bit_count = message_bits.size();
     if (bit_count == 0 || bit_count % kBlockBits != 0)
         throw std::invalid_argument("LDPC message bits must contain whole BCH blocks");
@@ -70,8 +78,9 @@ BchDecodeResult decode_bch_blocks(std::span<const std::uint8_t> message_bits, st
     const std::uint64_t blocks = bit_count / kBlockBits;
     if (output.size() < blocks * kBlockBytes) throw std::invalid_argument("BCH output byte span is too small");
 
-    BchDecodeResult result;
     result.block_count = blocks;
+    result.corrected_errors = 0;
+    result.unclean_blocks = 0;
     result.block_clean.assign(blocks, 1);
     result.block_corrected_errors.assign(blocks, 0);
 
@@ -99,7 +108,6 @@ BchDecodeResult decode_bch_blocks(std::span<const std::uint8_t> message_bits, st
             output[b * kBlockBytes + k] = byte;
         }
     }
-    return result;
 }
 
 }  // namespace qarel::bch

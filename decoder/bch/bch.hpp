@@ -27,6 +27,10 @@ struct BchDecodeResult {
 // Throws std::invalid_argument for a partial block, a non-binary bit or a short output.
 BchDecodeResult decode_bch_blocks(std::span<const std::uint8_t> message_bits, std::span<std::uint8_t> output,
                                   std::uint64_t scrambler_offset_bits, std::uint64_t scrambler_reset_bits);
+// The same into a result whose storage is reused, for callers that decode many candidates.
+void decode_bch_blocks(std::span<const std::uint8_t> message_bits, std::span<std::uint8_t> output,
+                       std::uint64_t scrambler_offset_bits, std::uint64_t scrambler_reset_bits,
+                       BchDecodeResult& result);
 
 // Remainder of the block's polynomial divided by the generator.
 std::uint32_t bch_syndrome(std::span<const std::uint8_t> block_bits);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "decoder/bch/bch.hpp"
+#include "decoder/engine/retry_fields.hpp"
 #include "decoder/retry/codeword_retries.hpp"
 
 namespace qarel::engine {
@@ -54,34 +55,6 @@ bool baseline_clean(const BatchCodeword& c, std::span<const std::uint8_t> decode
     return bch.unclean_blocks == 0;
 }
 
-void commit_retry_outcome(const BatchCodeword& c, const retry::RetryOutcome& outcome) {
-    auto& r = c.record->codewords;
-    const std::uint64_t k = c.slot;
-    r.retry_attempts[k] = outcome.attempts;
-    if (!outcome.selected) return;
-    const retry::RetryAttempt& w = outcome.winner;
-    r.ldpc[k] = outcome.ldpc;
-    r.retry_selected[k] = 1;
-    r.retry_layered[k] = w.layered ? 1 : 0;
-    r.retry_llr_scale[k] = w.llr_scale;
-    r.retry_llr_clip[k] = w.llr_clip;
-    r.retry_weak_erase_fraction[k] = w.weak_erase_fraction;
-    r.retry_attenuation[k] = w.attenuation;
-    r.retry_unsatisfied_erase_count[k] = w.unsatisfied_erase_count;
-    r.retry_final_failed_erase_count[k] = w.final_failed_erase_count;
-    r.retry_final_failed_flip_count[k] = w.final_failed_flip_count;
-    r.retry_final_failed_greedy_flip_count[k] = w.final_failed_greedy_flip_count;
-    r.retry_final_failed_syndrome_solve_count[k] = w.final_failed_syndrome_solve_count;
-    r.retry_qam_plane[k] = w.qam_plane;
-    r.retry_variable_range_first[k] = w.variable_range ? w.variable_range->first : kNoVariableRange;
-    r.retry_variable_range_last[k] = w.variable_range ? w.variable_range->last : kNoVariableRange;
-    const auto& windows = outcome.winner_windows;
-    r.retry_branch_window_first[k] = windows.size() == 1 ? windows.front().first : kNoBranchWindow;
-    r.retry_branch_window_last[k] = windows.size() == 1 ? windows.front().last : kNoBranchWindow;
-    r.retry_branch_window_group[k] = windows.size() >= 2 ? retry::branch_window_group_text(windows) : std::string();
-    r.retry_bch_corrected_errors[k] = outcome.bch_corrected_errors;
-}
-
 // Once the baseline is decided: the snapshot, the retries of a codeword that is not clean,
 // and the final message bits.
 void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s) {
@@ -92,9 +65,9 @@ void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s) {
     std::copy(decoded.begin(), decoded.end(), baseline.begin());
     if (s.retry_plan != nullptr && s.retry_plan->retry_enabled && !baseline_clean(c, decoded, s)) {
         const retry::RetryContext context{&profile, s.graph, s.retry_plan, s.scrambler_reset_bits,
-                                          s.many_codeword_kernel, nullptr};
+                                          s.many_codeword_kernel};
         const retry::RetryCodeword codeword{slot_llrs(c, n), baseline, c.slot, c.frame_index};
-        commit_retry_outcome(c, retry::run_codeword_retries(codeword, decoded, context));
+        store_retry_outcome(c.record->codewords, c.slot, retry::run_codeword_retries(codeword, decoded, context));
     }
     const auto message = decoded.subspan(profile.parity_bits());
     std::copy(message.begin(), message.end(), c.record->message_bits.begin() + c.slot * profile.message_bits);

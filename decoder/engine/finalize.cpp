@@ -5,12 +5,28 @@
 #include <stdexcept>
 
 #include "decoder/bch/bch.hpp"
+#include "decoder/engine/retry_fields.hpp"
+#include "decoder/retry/ts_acceptance.hpp"
+#include "decoder/retry/ts_context_retry.hpp"
 #include "decoder/ts/ts_packet.hpp"
 
 namespace qarel::engine {
 namespace {
 
 constexpr std::uint64_t kBlocksPerPacket = ts::kPacketBytes / bch::kBlockBytes;
+
+// Puts a slot's new BCH result in the frame's, keeping the frame's totals.
+void replace_slot_bch(bch::BchDecodeResult& frame, std::uint64_t slot, const bch::BchDecodeResult& codeword) {
+    const std::uint64_t first = slot * codeword.block_count;
+    for (std::uint64_t b = 0; b < codeword.block_count; ++b) {
+        frame.corrected_errors += codeword.block_corrected_errors[b];
+        frame.corrected_errors -= frame.block_corrected_errors[first + b];
+        frame.unclean_blocks += codeword.block_clean[b] ? 0 : 1;
+        frame.unclean_blocks -= frame.block_clean[first + b] ? 0 : 1;
+        frame.block_corrected_errors[first + b] = codeword.block_corrected_errors[b];
+        frame.block_clean[first + b] = codeword.block_clean[b];
+    }
+}
 
 }  // namespace
 
@@ -24,8 +40,8 @@ void FrameFinalizer::finalize_skipped(const FrameSelectionRecord& frame) {
 void FrameFinalizer::finalize_decoded(const FrameSelectionRecord& frame, FrameDecodeRecord& record) {
     decode_transport_bytes(record);
     judge_codewords(record);
-    // The transport-stream continuity pass of the retries runs here once retries exist; it
-    // may clear the converged flags of retried codewords before the clean judgement below.
+    if (config_.retry_plan != nullptr && config_.retry_plan->require_ts_packet_continuity)
+        check_continuity_of_retries(frame, record);
     const std::uint64_t slots = config_.codewords_per_frame;
     std::uint64_t clean_slots = 0;
     bool all_converged = true;
@@ -90,6 +106,59 @@ void FrameFinalizer::judge_codewords(FrameDecodeRecord& record) {
                 ++counters_.bch_clean_payload_packets;
         }
     }
+}
+
+// Codewords recovered by a retry must continue the stream accepted before them: those that
+// do not are repaired under the stream's context or rejected. Every codeword accepted here,
+// recovered or not, extends the context.
+void FrameFinalizer::check_continuity_of_retries(const FrameSelectionRecord& frame, FrameDecodeRecord& record) {
+    auto& r = record.codewords;
+    for (std::uint64_t slot = 0; slot < config_.codewords_per_frame; ++slot) {
+        if (!r.ldpc[slot].converged || !r.bch_clean[slot]) continue;
+        if (!retry::ts_packets_well_formed(codeword_bytes(record, slot))) continue;
+        if (r.retry_selected[slot] && !retry::ts_packets_continuous(codeword_bytes(record, slot), continuity_context_)) {
+            if (!repair_under_context(frame, record, slot)) {
+                r.ldpc[slot].converged = false;
+                r.clean[slot] = 0;
+                r.retry_selected[slot] = 0;
+                r.retry_ts_continuity_rejected[slot] = 1;
+                counters_.retry_ts_continuity_rejected_codewords += 1;
+                continue;
+            }
+            counters_.retry_ts_continuity_context_recovered_codewords += 1;
+        }
+        ts::update_ts_continuity_context(codeword_bytes(record, slot), continuity_context_);
+    }
+}
+
+// Repeats the codeword's winning attempt under the context and, when that repairs it, puts the
+// repaired bits, bytes and results in place of the rejected ones.
+bool FrameFinalizer::repair_under_context(const FrameSelectionRecord& frame, FrameDecodeRecord& record,
+                                          std::uint64_t slot) {
+    auto& r = record.codewords;
+    if (!r.retry_branch_window_group[slot].empty()) return false;
+    const ldpc::FecProfile& profile = *config_.profile;
+    const std::uint64_t n = profile.variable_count();
+    retry::BranchWindowSet windows;
+    const retry::ContextRetryCodeword codeword{std::span<const float>(record.llrs).subspan(slot * n, n),
+                                               std::span<const std::uint8_t>(record.baseline_bits).subspan(slot * n, n),
+                                               slot, frame.frame_index, recorded_retry_attempt(r, slot, windows)};
+    const retry::RetryContext context{&profile, config_.graph, config_.retry_plan, config_.scrambler_reset_bits,
+                                      std::nullopt};
+    const auto repair = retry::retry_with_ts_context(codeword, continuity_context_, context);
+    if (!repair) return false;
+
+    std::copy(repair->hard_bits.begin(), repair->hard_bits.end(), record.decoded_bits.begin() + slot * n);
+    const auto message = std::span<const std::uint8_t>(repair->hard_bits).subspan(profile.parity_bits());
+    std::copy(message.begin(), message.end(), record.message_bits.begin() + slot * profile.message_bits);
+    std::copy(repair->transport_bytes.begin(), repair->transport_bytes.end(), codeword_bytes(record, slot).begin());
+    replace_slot_bch(record.frame_bch, slot, repair->bch);
+    r.ldpc[slot] = repair->ldpc;
+    r.bch_clean[slot] = 1;
+    r.clean[slot] = 1;
+    r.retry_bch_corrected_errors[slot] = repair->bch.corrected_errors;
+    r.retry_ts_continuity_rejected[slot] = 0;
+    return true;
 }
 
 FrameEmission FrameFinalizer::emit_whole_frame(const FrameSelectionRecord& frame, FrameDecodeRecord& record) {

@@ -44,6 +44,8 @@ public:
 private:
     void decode_transport_bytes(FrameDecodeRecord& record) const;
     void judge_codewords(FrameDecodeRecord& record);
+    void check_continuity_of_retries(const FrameSelectionRecord& frame, FrameDecodeRecord& record);
+    bool repair_under_context(const FrameSelectionRecord& frame, FrameDecodeRecord& record, std::uint64_t slot);
     FrameEmission emit_whole_frame(const FrameSelectionRecord& frame, FrameDecodeRecord& record);
     FrameEmission emit_codewords(const FrameSelectionRecord& frame, FrameDecodeRecord& record);
     void salvage_packets(const FrameSelectionRecord& frame, FrameDecodeRecord& record, std::uint64_t slot,
@@ -60,6 +62,8 @@ private:
     ts::PacketEmitter& emitter_;
     DecodeCounters& counters_;
     FrameDiagnosticsSink* diagnostics_;
+    // The packets accepted so far, in frame order, as retries' continuity checks see them.
+    ts::TsContinuityContext continuity_context_;
 };
 
 }  // namespace qarel::engine

@@ -5,6 +5,8 @@
 
 #include "decoder/bch/bch.hpp"
 #include "decoder/retry/llr_transforms.hpp"
+#include "decoder/retry/syndrome_solve.hpp"
+#include "decoder/retry/ts_acceptance.hpp"
 #include "decoder/ts/ts_packet.hpp"
 
 namespace qarel::retry {
@@ -123,9 +125,7 @@ private:
         bool converged = results_[i].converged;
         if (!converged && a.final_failed_greedy_flip_count > 0)
             converged = greedy_flip_bits(graph_, bits, a.final_failed_greedy_flip_count).final_syndrome_weight == 0;
-        if (!converged && a.final_failed_syndrome_solve_count > 0 && context_.solver != nullptr)
-            converged = context_.solver->solve(bits, attempt_llrs(i), a.final_failed_syndrome_solve_count,
-                                               codeword_.codeword_slot);
+        if (!converged && a.final_failed_syndrome_solve_count > 0) converged = solve(i, a.final_failed_syndrome_solve_count);
         if (!converged) return;
 
         const ldpc::FecProfile& profile = *context_.profile;
@@ -148,6 +148,21 @@ private:
         best_bits_.assign(bits.begin(), bits.end());
     }
 
+    // The syndrome solve of attempt i, accepting a candidate by its packet syntax when the plan
+    // asks for it and otherwise any that satisfies the checks.
+    bool solve(std::size_t i, std::uint64_t budget) {
+        const RetryPlan& plan = *context_.plan;
+        AcceptanceTest accept = [](std::span<const std::uint8_t>) { return true; };
+        if (plan.require_ts_packet_syntax) {
+            if (!syntax_acceptance_)
+                syntax_acceptance_.emplace(*context_.profile, codeword_.codeword_slot, context_.scrambler_reset_bits);
+            accept = [this](std::span<const std::uint8_t> bits) { return (*syntax_acceptance_)(bits); };
+        }
+        const SolveSettings settings{budget, plan.solve_minimize_cost_passes, plan.solve_nullspace_search,
+                                     plan.solve_nullspace_depth};
+        return solve_syndrome(attempt_bits(i), attempt_llrs(i), {}, settings, accept, graph_).converged;
+    }
+
     const RetryCodeword& codeword_;
     const RetryContext& context_;
     const ldpc::LdpcGraph& graph_;
@@ -159,6 +174,7 @@ private:
     std::vector<std::uint8_t> transport_;
     std::vector<std::uint8_t> best_bits_;
     std::optional<FailedVariableRanking> ranking_;
+    std::optional<TsAcceptance> syntax_acceptance_;
     RetryOutcome outcome_;
 };
 

@@ -41,16 +41,6 @@ std::uint64_t attempt_count(const RetryPlan& plan, const std::vector<BranchWindo
 // "3:5,10:12" for a set of two or more windows.
 std::string branch_window_group_text(const BranchWindowSet& windows);
 
-// Finishes a failed attempt's hard bits by linear algebra over the unsatisfied checks; returns
-// true when it found bits that satisfy every check and that `accept` took. The syndrome solve
-// plugs in here.
-class FinalFailedSolver {
-public:
-    virtual ~FinalFailedSolver() = default;
-    virtual bool solve(std::span<std::uint8_t> hard_bits, std::span<const float> llrs, std::uint64_t budget,
-                       std::uint64_t codeword_slot) const = 0;
-};
-
 // How a successful attempt ranks against the best so far: fewer BCH corrections win, then
 // fewer LDPC iterations; on a full tie the earlier attempt stays.
 struct AttemptScore {
@@ -70,7 +60,6 @@ struct RetryContext {
     const RetryPlan* plan = nullptr;
     std::uint64_t scrambler_reset_bits = 0;
     std::optional<ldpc::FloodingKernel> many_codeword_kernel;
-    const FinalFailedSolver* solver = nullptr;
 };
 
 // One codeword handed to the retries: its full LLRs (scaled, not clipped), the baseline

@@ -17,16 +17,9 @@ constexpr std::uint64_t kFirstTransmitted = ldpc::kErasedParityBits;
 // which keeps the orderings strict and weak.
 float magnitude_key(float x) { return std::isnan(x) ? std::numeric_limits<float>::infinity() : std::fabs(x); }
 
-// Per variable: the number of edges and of edges in unsatisfied checks.
-struct CheckCounts {
-    std::vector<std::uint64_t> degree;
-    std::vector<std::uint64_t> unsatisfied;
-    std::uint64_t unsatisfied_checks = 0;
-};
-
 template <typename BitOf>
-CheckCounts count_checks(const ldpc::LdpcGraph& graph, BitOf bit_of, bool with_degree) {
-    CheckCounts counts;
+VariableCheckCounts count_checks(const ldpc::LdpcGraph& graph, BitOf bit_of, bool with_degree) {
+    VariableCheckCounts counts;
     counts.unsatisfied.assign(graph.variable_count, 0);
     if (with_degree) counts.degree.assign(graph.variable_count, 0);
     for (std::uint64_t c = 0; c < graph.check_count(); ++c) {
@@ -116,11 +109,15 @@ float with_sign_toggled(float x) { return std::copysign(x, std::signbit(x) ? 1.0
 
 }  // namespace
 
-FailedVariableRanking rank_failed_variables(const ldpc::LdpcGraph& graph, std::span<const std::uint8_t> hard_bits,
-                                            std::uint64_t limit) {
+VariableCheckCounts count_variable_checks(const ldpc::LdpcGraph& graph, std::span<const std::uint8_t> hard_bits) {
     if (hard_bits.size() < graph.variable_count)
         throw std::invalid_argument("LDPC hard bits size must match graph variable count");
-    const auto counts = count_checks(graph, [&](std::uint64_t v) -> std::uint8_t { return hard_bits[v] & 1u; }, true);
+    return count_checks(graph, [&](std::uint64_t v) -> std::uint8_t { return hard_bits[v] & 1u; }, true);
+}
+
+FailedVariableRanking rank_failed_variables(const ldpc::LdpcGraph& graph, std::span<const std::uint8_t> hard_bits,
+                                            std::uint64_t limit) {
+    const auto counts = count_variable_checks(graph, hard_bits);
     FailedVariableRanking ranking;
     ranking.unsatisfied_checks = counts.unsatisfied_checks;
     for (std::uint64_t v = 0; v < graph.variable_count; ++v) {

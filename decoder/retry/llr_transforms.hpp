@@ -21,6 +21,15 @@ struct FailedVariable {
     std::int64_t flip_syndrome_delta = 0;
 };
 
+// Per variable: its number of edges and of edges in unsatisfied checks of a hard-bit vector
+// (bit 0 of each byte counts); a variable listed twice in a check counts twice.
+struct VariableCheckCounts {
+    std::vector<std::uint64_t> degree;
+    std::vector<std::uint64_t> unsatisfied;
+    std::uint64_t unsatisfied_checks = 0;
+};
+VariableCheckCounts count_variable_checks(const ldpc::LdpcGraph& graph, std::span<const std::uint8_t> hard_bits);
+
 struct FailedVariableRanking {
     std::vector<FailedVariable> variables;  // most unsatisfied checks first, then by index
     std::uint64_t unsatisfied_checks = 0;

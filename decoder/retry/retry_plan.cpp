@@ -77,6 +77,12 @@ RetryPlan build_retry_plan(const options::RunOptions& o) {
     plan.require_ts_packet_syntax = o.retry_require_ts_packet_syntax || o.retry_require_ts_packet_continuity;
     plan.require_ts_packet_continuity = o.retry_require_ts_packet_continuity;
     plan.retry_enabled = o.retry_enabled;
+    plan.solve_minimize_cost_passes = o.retry_final_failed_syndrome_solve_minimize_cost_passes;
+    plan.solve_nullspace_search = o.retry_final_failed_syndrome_solve_nullspace_search;
+    plan.solve_nullspace_depth = o.retry_final_failed_syndrome_solve_nullspace_depth;
+    plan.ts_header_templates = o.retry_final_failed_syndrome_solve_ts_header_templates;
+    plan.ts_continuity_headers = o.retry_final_failed_syndrome_solve_ts_continuity_headers;
+    plan.ts_continuity_header_templates = o.retry_final_failed_syndrome_solve_ts_continuity_header_templates;
     return plan;
 }
 

@@ -47,6 +47,14 @@ struct RetryPlan {
     bool require_ts_packet_syntax = false;
     bool require_ts_packet_continuity = false;
     bool retry_enabled = false;
+
+    // The syndrome solve's tuning and the header constraints it may be given.
+    std::uint64_t solve_minimize_cost_passes = 0;
+    std::uint64_t solve_nullspace_search = 0;
+    std::uint64_t solve_nullspace_depth = 2;
+    std::vector<options::TsHeaderTemplate> ts_header_templates;
+    bool ts_continuity_headers = false;
+    bool ts_continuity_header_templates = false;
 };
 
 RetryPlan build_retry_plan(const options::RunOptions& options);

@@ -49,7 +49,7 @@ TEST(CodewordRetries, EveryKernelGivesTheResultsOfDecodingAttemptsOneByOne) {
         ldpc::decode_min_sum_flooding(codeword.llrs, graph, baseline, plan.baseline_decoder_settings);
         std::optional<RetryRun> reference;
         for (const auto& kernel : kernels) {
-            const RetryContext context{&profile, &graph, &plan, 0, kernel, nullptr};
+            const RetryContext context{&profile, &graph, &plan, 0, kernel};
             RetryRun run{{}, baseline};
             run.outcome = run_codeword_retries({codeword.llrs, baseline, 1, 1}, run.bits, context);
             // 2 scales x 2 fractions x 2 erase counts x 3 attenuations x 2 decoders, less one;
@@ -80,7 +80,7 @@ TEST(CodewordRetries, AFailedRetryLeavesTheBitsAlone) {
         "qarel_ldpc_bch_decode", "--fec-rate", "3", "--alist", "a", "--retry-llr-scale", "0"});
     const RetryPlan plan = build_retry_plan(options);
     const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(3));
-    const RetryContext context{&ldpc::fec_profile_for_rate(3), &graph, &plan, 0, std::nullopt, nullptr};
+    const RetryContext context{&ldpc::fec_profile_for_rate(3), &graph, &plan, 0, std::nullopt};
     const NoisyCodeword codeword(1);
     std::vector<std::uint8_t> bits(graph.variable_count, 1);
     const auto outcome = run_codeword_retries({codeword.llrs, bits, 0, 1}, bits, context);
