@@ -1,6 +1,7 @@
 // Cost of the retry strategies: attempts per second and recovered codewords per second of
 // run_codeword_retries on codewords whose baseline decode fails, decoding the flooding
-// attempts one by one or through the many-codeword kernel.
+// attempts one by one or through the many-codeword kernel; and syndrome solves per second
+// at a few budgets of unknowns.
 #include <benchmark/benchmark.h>
 
 #include <optional>
@@ -11,6 +12,7 @@
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/min_sum.hpp"
 #include "decoder/retry/codeword_retries.hpp"
+#include "decoder/retry/syndrome_solve.hpp"
 #include "tools/testgen/channel.hpp"
 #include "tools/testgen/qc_code.hpp"
 
@@ -79,6 +81,51 @@ void retry_codewords(benchmark::State& state) {
         static_cast<double>(recovered) / static_cast<double>(std::max<std::int64_t>(1, state.iterations()));
 }
 
+// The hard bits one flooding iteration leaves on rate-3 codewords at 3.5 dB, solved with a
+// budget of unknowns.
+struct SolveWorkload {
+    ldpc::LdpcGraph graph;
+    std::vector<std::vector<float>> llrs;
+    std::vector<std::vector<std::uint8_t>> bits;
+};
+
+const SolveWorkload& solve_workload() {
+    static const SolveWorkload load = [] {
+        const auto& profile = ldpc::fec_profile_for_rate(3);
+        const auto base = testgen::generate_dtmb_like_code({.rate = 3});
+        SolveWorkload w{ldpc::build_ldpc_graph(testgen::expand_base_matrix(base), base.variable_count()), {}, {}};
+        testgen::Channel channel({.kind = testgen::ChannelKind::bpsk, .esn0_db = 3.5, .seed = 11});
+        while (w.llrs.size() < 16) {
+            const auto transmitted = channel.transmit(std::vector<std::uint8_t>(profile.transmitted_bits, 0));
+            std::vector<float> llrs(profile.erased_parity_bits, 0.0f);
+            llrs.insert(llrs.end(), transmitted.begin(), transmitted.end());
+            std::vector<std::uint8_t> bits(w.graph.variable_count);
+            if (ldpc::decode_min_sum_flooding(llrs, w.graph, bits, {1, 0.75f}).converged) continue;
+            w.llrs.push_back(std::move(llrs));
+            w.bits.push_back(std::move(bits));
+        }
+        return w;
+    }();
+    return load;
+}
+
+void solve_syndromes(benchmark::State& state) {
+    const SolveWorkload& w = solve_workload();
+    const retry::SolveSettings settings{static_cast<std::uint64_t>(state.range(0)), 2, 0, 2};
+    std::vector<std::uint8_t> bits;
+    std::uint64_t solved = 0;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        bits = w.bits[next];
+        solved += retry::solve_syndrome(bits, w.llrs[next], {}, settings, {}, w.graph).converged ? 1 : 0;
+        next = (next + 1) % w.llrs.size();
+    }
+    state.counters["solves_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["solved_share"] =
+        static_cast<double>(solved) / static_cast<double>(std::max<std::int64_t>(1, state.iterations()));
+}
+
+BENCHMARK(solve_syndromes)->Name("syndrome_solve")->Arg(50)->Arg(200)->Arg(800)->ArgName("unknowns")->Unit(benchmark::kMillisecond);
 BENCHMARK(retry_codewords)->Name("window_sweep_retries")->Arg(0)->Arg(1)->ArgName("kernel")->Unit(benchmark::kMillisecond);
 
 }  // namespace

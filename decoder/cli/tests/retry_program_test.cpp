@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "decoder/cli/tests/stream_fixture.hpp"
+#include "tools/testgen/transport_stream.hpp"
 
 namespace qarel::cli {
 namespace {
@@ -119,6 +120,84 @@ TEST(RetryProgram, OutputDoesNotDependOnWorkersOrBatchSize) {
             }
             EXPECT_TRUE(d.output == reference->output);
             EXPECT_EQ(d.provenance, reference->provenance);
+            EXPECT_EQ(comparable_summary(d), comparable_summary(*reference));
+        }
+    }
+}
+
+// ---- The syndrome solve and the continuity requirement.
+
+const std::vector<std::string> kSolve{"--max-iterations", "1", "--retry-max-iterations", "1",
+                                      "--retry-final-failed-syndrome-solve-count", "100"};
+
+TEST(RetryProgram, TheSyndromeSolveFinishesWhatTheDecoderLeft) {
+    const Stream stream = bpsk_stream(5.0, 1);
+    const Decoded baseline = decode(stream, 3, {"--max-iterations", "1"});
+    ASSERT_NE(baseline.value("clean_codewords"), "6");
+    const Decoded solved = decode(stream, 3, kSolve);
+    const std::uint64_t lost = 6 - std::stoull(baseline.value("clean_codewords"));
+    expect_recovered(solved, stream, "final_failed_syndrome_solve_retry_recovered_codewords", std::to_string(lost));
+}
+
+// The source stream skips one continuity counter of PID 0x100 at its first packet in frame 2
+// (packet 12, slot 0), and every later packet of the PID follows the skipped value. That
+// codeword alone arrives with 40 bits inverted, which one iteration does not repair.
+std::vector<std::uint8_t> ts_with_a_counter_jump() {
+    const std::uint64_t packets = 2 * 3 * 4;
+    auto ts = testgen::generate_transport_stream(packets, 3);
+    bool jumped = false;
+    for (std::uint64_t i = 12; i < packets; ++i) {
+        std::uint8_t* p = ts.data() + 188 * i;
+        if ((((p[1] & 0x1f) << 8) | p[2]) != 0x100 || !(p[3] & 0x10)) continue;
+        EXPECT_TRUE(jumped || i == 12);
+        jumped = true;
+        p[3] = static_cast<std::uint8_t>((p[3] & 0xf0) | ((p[3] + 1) & 0x0f));
+    }
+    return ts;
+}
+
+Stream stream_with_a_counter_jump() {
+    return make_stream(recipe_of(3, 2, {"corrupt:bits=3000-3039:2:0"}), ts_with_a_counter_jump());
+}
+
+TEST(RetryProgram, RecoveredCodewordsThatBreakContinuityAreRejected) {
+    const Stream stream = stream_with_a_counter_jump();
+    const auto codewords = with(kSolve, {"--clean-frames-only", "--emit-clean-codewords"});
+    const Decoded trusting = decode(stream, 3, codewords);
+    ASSERT_EQ(trusting.value("retry_recovered_codewords"), "1");
+    EXPECT_TRUE(trusting.output == stream.ts);
+
+    const Decoded strict = decode(stream, 3, with(codewords, {"--retry-require-ts-packet-continuity"}));
+    EXPECT_EQ(strict.value("retry_require_ts_packet_syntax"), "true");
+    EXPECT_EQ(strict.value("retry_ts_continuity_rejected_codewords"), "1");
+    EXPECT_EQ(strict.value("retry_ts_continuity_context_recovered_codewords"), "0");
+    EXPECT_EQ(strict.value("retry_recovered_codewords"), "0");
+    EXPECT_EQ(strict.value("omitted_codewords"), "1");
+    // Slot 0 of frame 2 is not written; the rest is.
+    EXPECT_TRUE(strict.output == frames_of(stream, {1}) + frames_of(stream, {2}).substr(752));
+}
+
+TEST(RetryProgram, SolveAndContinuityOutputDoesNotDependOnWorkersOrBatchSize) {
+    StreamRecipe recipe = recipe_of(3, 2);
+    recipe.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = 5.0, .seed = 1};
+    const Stream stream = make_stream(recipe, ts_with_a_counter_jump());
+    const auto options = with(kSolve, {"--retry-require-ts-packet-continuity",
+                                       "--retry-final-failed-syndrome-solve-ts-continuity-headers",
+                                       "--retry-final-failed-syndrome-solve-nullspace-search", "8",
+                                       "--clean-frames-only", "--emit-clean-codewords"});
+    std::optional<Decoded> reference;
+    for (const char* workers : {"1", "4"}) {
+        for (const char* batch : {"1", "16"}) {
+            SCOPED_TRACE(testing::Message() << "workers " << workers << " batch " << batch);
+            const Decoded d = decode(stream, 3, with(options, {"--workers", workers, "--decode-batch-frames", batch}));
+            EXPECT_EQ(d.status, 0) << d.err;
+            if (!reference) {
+                reference = d;
+                EXPECT_NE(d.value("final_failed_syndrome_solve_retry_recovered_codewords"), "0");
+                EXPECT_NE(d.value("retry_ts_continuity_rejected_codewords"), "0");
+                continue;
+            }
+            EXPECT_TRUE(d.output == reference->output);
             EXPECT_EQ(comparable_summary(d), comparable_summary(*reference));
         }
     }
