@@ -5,6 +5,16 @@
 #include <cstdio>
 
 namespace qarel::diag {
+namespace {
+
+template <typename Integer>
+void append_decimal(std::string& text, Integer value) {
+    std::array<char, 24> buffer{};
+    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+    text.append(buffer.data(), end);
+}
+
+}  // namespace
 
 std::string format_real(double value) {
     std::array<char, 64> buffer{};
@@ -55,17 +65,13 @@ JsonLine& JsonLine::text(std::string_view value) {
 
 JsonLine& JsonLine::number(std::uint64_t value) {
     before_value();
-    std::array<char, 24> buffer{};
-    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
-    text_.append(buffer.data(), end);
+    append_decimal(text_, value);
     return *this;
 }
 
 JsonLine& JsonLine::signed_number(std::int64_t value) {
     before_value();
-    std::array<char, 24> buffer{};
-    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
-    text_.append(buffer.data(), end);
+    append_decimal(text_, value);
     return *this;
 }
 

@@ -16,12 +16,6 @@ namespace {
 // its lanes busy while scratch stays small and is reused across chunks.
 constexpr std::size_t kAttemptsPerChunk = 16;
 
-bool transmitted_all_zero(std::span<const float> llrs) {
-    // A NaN compares unequal to 0 and so counts as information.
-    return std::all_of(llrs.begin() + static_cast<std::ptrdiff_t>(ldpc::kErasedParityBits), llrs.end(),
-                       [](float x) { return x == 0.0f; });
-}
-
 class AttemptRunner {
 public:
     AttemptRunner(const RetryCodeword& codeword, const RetryContext& context)
@@ -50,7 +44,7 @@ private:
         std::vector<std::uint8_t> decodable(chunk_.size(), 0);
         for (std::size_t i = 0; i < chunk_.size(); ++i) {
             build_llrs(chunk_[i], attempt_llrs(i));
-            decodable[i] = transmitted_all_zero(attempt_llrs(i)) ? 0 : 1;
+            decodable[i] = transmitted_llrs_all_zero(attempt_llrs(i)) ? 0 : 1;
         }
         decode_chunk(decodable);
         for (std::size_t i = 0; i < chunk_.size(); ++i) {

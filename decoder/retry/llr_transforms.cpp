@@ -155,6 +155,11 @@ void build_retry_llrs(const ldpc::LdpcGraph& graph, std::span<const float> sourc
     if (transform.unsatisfied_erase_count > 0) erase_unsatisfied(graph, attempt, transform.unsatisfied_erase_count);
 }
 
+bool transmitted_llrs_all_zero(std::span<const float> llrs) {
+    return std::all_of(llrs.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(kFirstTransmitted, llrs.size())),
+                       llrs.end(), [](float x) { return x == 0.0f; });
+}
+
 void erase_ranked_variables(std::span<float> attempt, const FailedVariableRanking& ranking, std::uint64_t count) {
     const std::size_t erased = std::min<std::uint64_t>(count, ranking.variables.size());
     for (std::size_t i = 0; i < erased; ++i) attempt[ranking.variables[i].full_variable_index] = 0.0f;

@@ -57,6 +57,10 @@ struct LlrTransform {
 void build_retry_llrs(const ldpc::LdpcGraph& graph, std::span<const float> source, std::span<float> attempt,
                       const LlrTransform& transform);
 
+// True when every transmitted LLR (full index 5 onwards) is zero: such an attempt carries no
+// information and is not decoded. A NaN counts as information.
+bool transmitted_llrs_all_zero(std::span<const float> llrs);
+
 // Erases the `count` top-ranked failed variables of `analysed_bits`.
 void erase_final_failed_variables(const ldpc::LdpcGraph& graph, std::span<float> attempt,
                                   std::span<const std::uint8_t> analysed_bits, std::uint64_t count);

@@ -9,11 +9,6 @@
 namespace qarel::retry {
 namespace {
 
-bool transmitted_all_zero(std::span<const float> llrs) {
-    return std::all_of(llrs.begin() + static_cast<std::ptrdiff_t>(ldpc::kErasedParityBits), llrs.end(),
-                       [](float x) { return x == 0.0f; });
-}
-
 // Template rules for this frame and slot first; without any, and when the decoded codeword
 // is clean and well formed but breaks continuity, headers drawn from the context.
 std::vector<SolveConstraint> header_constraints(const ContextRetryCodeword& codeword,
@@ -54,7 +49,7 @@ std::optional<ContextRepair> retry_with_ts_context(const ContextRetryCodeword& c
     build_retry_llrs(graph, codeword.llrs, llrs, transform);
     erase_final_failed_variables(graph, llrs, codeword.baseline_bits, a.final_failed_erase_count);
     flip_final_failed_variables(graph, llrs, codeword.baseline_bits, a.final_failed_flip_count);
-    if (transmitted_all_zero(llrs)) return std::nullopt;
+    if (transmitted_llrs_all_zero(llrs)) return std::nullopt;
 
     ContextRepair repair;
     repair.hard_bits.assign(graph.variable_count, 0);

@@ -2,7 +2,10 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "decoder/ldpc/alist.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
@@ -109,6 +112,28 @@ std::string comparable_summary(const Decoded& d) {
 std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
     args.insert(args.end(), more.begin(), more.end());
     return args;
+}
+
+Decoded expect_independent_of_workers_and_batches(const Stream& stream, std::uint64_t rate,
+                                                  const std::vector<std::string>& options,
+                                                  const std::vector<std::string>& worker_counts,
+                                                  const std::vector<std::string>& batch_sizes) {
+    std::optional<Decoded> reference;
+    for (const auto& workers : worker_counts) {
+        for (const auto& batch : batch_sizes) {
+            SCOPED_TRACE(testing::Message() << "workers " << workers << " batch " << batch);
+            const Decoded d = decode(stream, rate, with(options, {"--workers", workers, "--decode-batch-frames", batch}));
+            if (!reference) {
+                reference = d;
+                continue;
+            }
+            EXPECT_EQ(d.status, reference->status) << d.err;
+            EXPECT_TRUE(d.output == reference->output);
+            EXPECT_EQ(d.provenance, reference->provenance);
+            EXPECT_EQ(comparable_summary(d), comparable_summary(*reference));
+        }
+    }
+    return *reference;
 }
 
 }  // namespace qarel::cli::test

@@ -55,4 +55,12 @@ std::string comparable_summary(const Decoded& d);
 
 std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more);
 
+// Decodes the stream with `options` under every pairing of the worker counts and batch sizes
+// and expects the same exit status, output, provenance and summary counts from each; returns
+// the first run.
+Decoded expect_independent_of_workers_and_batches(const Stream& stream, std::uint64_t rate,
+                                                  const std::vector<std::string>& options,
+                                                  const std::vector<std::string>& worker_counts,
+                                                  const std::vector<std::string>& batch_sizes);
+
 }  // namespace qarel::cli::test
