@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "decoder/ldpc/fec_profile.hpp"
+#include "tools/testgen/dtmb_standard.hpp"
 
 namespace qarel::testgen {
 namespace {
@@ -58,9 +58,9 @@ std::vector<std::string> split(const std::string& text, char separator) {
 bool targets(const Impairment& impairment, std::uint64_t t) {
     switch (impairment.target) {
         case ImpairmentTarget::all: return true;
-        case ImpairmentTarget::plane: return ldpc::qam_plane_of_transmitted(t) == impairment.first;
+        case ImpairmentTarget::plane: return qam_plane_of_bit(t) == impairment.first;
         case ImpairmentTarget::branches: {
-            const std::uint64_t branch = ldpc::branch_of_transmitted(t);
+            const std::uint64_t branch = interleaver_branch_of_bit(t);
             return branch >= impairment.first && branch <= impairment.last;
         }
         case ImpairmentTarget::bits: return t >= impairment.first && t <= impairment.last;
@@ -146,7 +146,7 @@ Impairment parse_impairment(const std::string& text) {
     } else if (target.starts_with("plane=")) {
         impairment.target = ImpairmentTarget::plane;
         impairment.first = impairment.last = parse_number(target.substr(6), text);
-        if (impairment.first >= ldpc::kQamPlaneCount) throw std::invalid_argument("invalid impairment: " + text);
+        if (impairment.first >= 6) throw std::invalid_argument("invalid impairment: " + text);
     } else if (target.starts_with("branches=")) {
         impairment.target = ImpairmentTarget::branches;
         parse_range(target.substr(9), text, impairment.first, impairment.last);

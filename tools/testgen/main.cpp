@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "decoder/ldpc/alist.hpp"
-#include "decoder/ldpc/fec_profile.hpp"
+#include "tools/testgen/dtmb_standard.hpp"
 #include "tools/testgen/channel.hpp"
 #include "tools/testgen/ldpc_encoder.hpp"
 #include "tools/testgen/qc_code.hpp"
@@ -206,12 +206,12 @@ std::vector<std::uint8_t> source_stream(const StreamOptions& o, const qarel::tes
 
 int run_stream(const std::vector<std::string>& args) {
     const StreamOptions o = parse_stream_options(args);
-    const qarel::ldpc::FecProfile& profile = qarel::ldpc::fec_profile_for_rate(o.rate);
+    const qarel::testgen::DtmbCode& code = qarel::testgen::dtmb_code(o.rate);
     const qarel::ldpc::LdpcGraph graph = qarel::ldpc::load_alist_graph(o.alist);
-    if (graph.variable_count != profile.variable_count())
+    if (graph.variable_count != code.full_length())
         throw std::runtime_error("alist variable count does not match the FEC rate");
-    const qarel::testgen::LdpcEncoder encoder(graph, profile.parity_bits());
-    const auto layout = qarel::testgen::frame_layout(profile, o.qam, o.codewords_per_frame);
+    const qarel::testgen::LdpcEncoder encoder(graph, code.parity_bits());
+    const auto layout = qarel::testgen::frame_layout(o.rate, o.qam, o.codewords_per_frame);
     const std::vector<std::uint8_t> ts = source_stream(o, layout);
     const std::uint64_t frame_bytes = layout.transport_bytes_per_frame();
 
@@ -234,7 +234,7 @@ int run_stream(const std::vector<std::string>& args) {
     for (std::uint64_t f = 0; f < frames; ++f) {
         const auto bits = qarel::testgen::encode_frame(std::span(ts).subspan(f * frame_bytes, frame_bytes), layout, encoder);
         auto llrs = channel.transmit(bits);
-        qarel::testgen::apply_impairments(llrs, f + 1, profile.transmitted_bits, o.impairments);
+        qarel::testgen::apply_impairments(llrs, f + 1, qarel::testgen::DtmbCode::kTransmitted, o.impairments);
         flipped += qarel::testgen::count_flipped_bits(bits, llrs);
         write_llrs(out, llrs);
     }

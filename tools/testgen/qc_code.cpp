@@ -93,16 +93,16 @@ std::uint64_t default_message_column_weight(std::uint64_t rate) {
 }
 
 QcBaseMatrix generate_dtmb_like_code(const QcCodeOptions& options) {
-    const ldpc::FecProfile& profile = ldpc::fec_profile_for_rate(options.rate);
+    const DtmbCode& code = dtmb_code(options.rate);
     const std::uint64_t weight =
         options.message_column_weight == 0 ? default_message_column_weight(options.rate) : options.message_column_weight;
-    if (weight < 3 || weight > profile.parity_blocks)
+    if (weight < 3 || weight > code.parity_circulant_rows)
         throw std::invalid_argument("message column weight must be within 3..number of parity block rows");
 
     QcBaseMatrix base;
-    base.block_rows = profile.parity_blocks;
-    base.block_columns = profile.variable_count() / profile.circulant_size;
-    base.circulant_size = profile.circulant_size;
+    base.block_rows = code.parity_circulant_rows;
+    base.block_columns = code.full_length() / DtmbCode::kCirculant;
+    base.circulant_size = DtmbCode::kCirculant;
     base.shifts.assign(base.block_rows * base.block_columns, QcBaseMatrix::kZeroBlock);
 
     SeededDraw draw(options.seed);

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "decoder/ldpc/fec_profile.hpp"
+#include "tools/testgen/dtmb_standard.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
 
 namespace qarel::testgen {

@@ -288,18 +288,58 @@ TEST(EndToEnd, MemoryStaysBoundedByTheBatchOnLongStreams) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "sanitizer allocators keep freed memory, so resident size says nothing here";
 #endif
+    // 20 noisy frames that take the decoder several iterations each, repeated.
+    StreamRecipe recipe = recipe_of(3, 20);
+    recipe.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = 3.0, .seed = 5};
+    const std::string frames = make_stream(recipe).llrs;
     qarel::test::TempDir dir;
     const std::string& alist = qarel::test::generated_code_alist(3);
-    const auto run = [&](std::uint64_t frames) {
-        write_file(dir.file("in.llr"), qarel::test::constant_llr_frames(frames, 3));
+    const auto run = [&](std::uint64_t repeats) {
+        {
+            // Written and released before the decoder runs: a forked child counts the pages
+            // of this process that it shares.
+            std::string input;
+            for (std::uint64_t r = 0; r < repeats; ++r) input += frames;
+            write_file(dir.file("in.llr"), input);
+        }
         const std::string script = "cat '" + dir.file("in.llr") + "' | '" + kDecoder + "' --fec-rate 3 --alist '" +
-                                   alist + "' --decode-batch-frames 4 > /dev/null";
+                                   alist + "' --decode-batch-frames 4 2> '" + dir.file("err") + "' > /dev/null";
         EXPECT_EQ(run_program("/bin/bash", {"-c", script}).exit_status, 0);
+        const std::string err = read_file(dir.file("err"));
+        const auto at = err.find("\nldpc_iterations=");
+        EXPECT_NE(at, std::string::npos);
+        EXPECT_GT(std::stoull(err.substr(at + 17)), 3 * 60 * repeats);  // more than 3 iterations a codeword
         return children_max_rss_kib();
     };
-    const long short_run = run(20);
-    const long long_run = run(400);  // 20 times the input, about 36 MB of LLRs
+    const long short_run = run(1);
+    const long long_run = run(20);  // 400 frames, about 36 MB of LLRs
     EXPECT_LT(long_run, short_run + 8 * 1024) << short_run << " KiB, then " << long_run << " KiB";
+}
+
+TEST(EndToEnd, TheLlrClipReachesTheDecoder) {
+    StreamRecipe recipe = recipe_of(3, 3);
+    recipe.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = 3.5, .seed = 8};
+    const Stream stream = make_stream(recipe);
+    const Decoded plain = decode(stream, 3, {});
+    const Decoded clipped = decode(stream, 3, {"--llr-clip", "1.5"});
+    EXPECT_TRUE(plain.output == stream.ts);
+    EXPECT_TRUE(clipped.output == stream.ts);
+    EXPECT_NE(clipped.value("ldpc_iterations"), plain.value("ldpc_iterations"));
+}
+
+TEST(EndToEnd, EarlyRejectRatiosZeroAndOne) {
+    const Stream stream = make_stream(recipe_of(3, 3));
+    // Ratio 0: every codeword whose hard decision is not already a codeword is turned away.
+    const Decoded zero = decode(stream, 3, {"--early-syndrome-reject-ratio", "0"});
+    EXPECT_EQ(zero.value("ldpc_iterations"), "0");
+    EXPECT_EQ(std::stoull(zero.value("early_rejected_codewords")) + std::stoull(zero.value("converged_codewords")), 9u);
+    EXPECT_NE(zero.value("early_rejected_codewords"), "0");
+    // Ratio 1: only a codeword failing every check would be; these decode as usual.
+    const Decoded one = decode(stream, 3, {"--early-syndrome-reject-ratio", "1"});
+    EXPECT_EQ(one.value("early_rejected_codewords"), "0");
+    EXPECT_NE(one.value("initial_syndrome_weight"), "0");
+    EXPECT_EQ(one.value("converged_codewords"), "9");
+    EXPECT_TRUE(one.output == stream.ts);
 }
 
 }  // namespace

@@ -153,10 +153,10 @@ TEST(RunDriver, Qam32ExplicitPhaseDiscardsTheLeadingSignalFrame) {
 // Noiseless 32QAM LLRs of `groups` FEC groups of a generated transport stream, optionally led
 // by the second signal frame of an earlier group.
 std::string qam32_stream(std::uint64_t groups, bool lead_in) {
-    const auto& profile = ldpc::fec_profile_for_rate(3);
+    const auto& code = testgen::dtmb_code(3);
     const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(3));
-    const testgen::LdpcEncoder encoder(graph, profile.parity_bits());
-    const auto layout = testgen::frame_layout(profile, 32, 0);
+    const testgen::LdpcEncoder encoder(graph, code.parity_bits());
+    const auto layout = testgen::frame_layout(3, 32, 0);
     const std::uint64_t frame_bytes = layout.transport_bytes_per_frame();
     const auto ts = testgen::generate_transport_stream((groups + 1) * frame_bytes / 188, 1);
     testgen::Channel channel({});

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "decoder/ldpc/alist.hpp"
-#include "decoder/ldpc/fec_profile.hpp"
 #include "tests/support/test_support.hpp"
+#include "tools/testgen/dtmb_standard.hpp"
 #include "tools/testgen/ldpc_encoder.hpp"
 #include "tools/testgen/transmitter.hpp"
 #include "tools/testgen/transport_stream.hpp"
@@ -36,7 +36,7 @@ const testgen::LdpcEncoder& encoder_for(std::uint64_t rate) {
     auto& encoder = encoders[rate];
     if (!encoder) {
         const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(rate));
-        encoder = std::make_unique<testgen::LdpcEncoder>(graph, ldpc::fec_profile_for_rate(rate).parity_bits());
+        encoder = std::make_unique<testgen::LdpcEncoder>(graph, testgen::dtmb_code(rate).parity_bits());
     }
     return *encoder;
 }
@@ -54,8 +54,7 @@ StreamRecipe recipe_of(std::uint64_t rate, std::uint64_t frames, std::vector<std
 
 
 Stream make_stream(const StreamRecipe& recipe, std::vector<std::uint8_t> ts) {
-    const auto& profile = ldpc::fec_profile_for_rate(recipe.rate);
-    const auto layout = testgen::frame_layout(profile, recipe.qam, 3);
+    const auto layout = testgen::frame_layout(recipe.rate, recipe.qam, 3);
     const std::uint64_t frame_bytes = layout.transport_bytes_per_frame();
     if (ts.empty()) ts = testgen::generate_transport_stream(recipe.frames * frame_bytes / 188, recipe.rate);
     std::vector<testgen::Impairment> impairments;
@@ -72,7 +71,7 @@ Stream make_stream(const StreamRecipe& recipe, std::vector<std::uint8_t> ts) {
     for (std::uint64_t f = 0; f * frame_bytes < ts.size(); ++f) {
         auto frame = channel.transmit(
             testgen::encode_frame(std::span(ts).subspan(f * frame_bytes, frame_bytes), layout, encoder_for(recipe.rate)));
-        testgen::apply_impairments(frame, f + 1, profile.transmitted_bits, impairments);
+        testgen::apply_impairments(frame, f + 1, testgen::DtmbCode::kTransmitted, impairments);
         llrs.insert(llrs.end(), frame.begin(), frame.end());
     }
     return {std::string(ts.begin(), ts.end()), qarel::test::llr_bytes(llrs), frame_bytes};

@@ -148,11 +148,21 @@ TEST(AlistReader, ArbitraryBytesNeverCrashOrEscapeTheReadersErrors) {
         std::string text;
         const int count = static_cast<int>(engine() % 40);
         for (int i = 0; i < count; ++i) text += tokens[engine() % tokens.size()] + " ";
+        SCOPED_TRACE(text);
         try {
             const AlistRows alist = parse(text);
-            build_ldpc_graph(alist.rows, alist.variable_count);
-        } catch (const std::runtime_error&) {
-        } catch (const std::invalid_argument&) {
+            const LdpcGraph graph = build_ldpc_graph(alist.rows, alist.variable_count);
+            EXPECT_NO_THROW(validate_ldpc_graph(graph));
+            EXPECT_EQ(graph.variable_count, alist.variable_count);
+            EXPECT_EQ(graph.check_count(), alist.rows.row_count());
+        } catch (const std::runtime_error& error) {
+            const std::string message = error.what();
+            EXPECT_TRUE(message.starts_with("failed to read alist header: ") ||
+                        message.starts_with("failed to read complete alist: ") ||
+                        message == "alist check variable is out of range")
+                << message;
+        } catch (const std::invalid_argument& error) {
+            EXPECT_STREQ(error.what(), "LDPC graph must have variables");
         }
     }
 }

@@ -112,14 +112,13 @@ TEST(TsAcceptance, HeaderConstraintsFromTheContext) {
 // A real frame: the codeword bits of the generator's transmit chain for a generated stream.
 struct EncodedFrame {
     EncodedFrame() {
-        const auto& profile = ldpc::fec_profile_for_rate(3);
-        const auto layout = testgen::frame_layout(profile, 0, 3);
+        const auto layout = testgen::frame_layout(3, 0, 3);
         ts = testgen::generate_transport_stream(layout.transport_bytes_per_frame() / 188, 3);
         bits = testgen::encode_frame(ts, layout, encoder());
     }
     static const testgen::LdpcEncoder& encoder() {
         static const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(3));
-        static const testgen::LdpcEncoder instance(graph, ldpc::fec_profile_for_rate(3).parity_bits());
+        static const testgen::LdpcEncoder instance(graph, testgen::dtmb_code(3).parity_bits());
         return instance;
     }
     std::vector<std::uint8_t> ts;

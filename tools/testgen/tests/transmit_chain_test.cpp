@@ -73,8 +73,8 @@ class TransmitChain : public testing::TestWithParam<std::uint64_t> {};
 
 TEST_P(TransmitChain, NoiselessFramesRoundTripThroughHardDecisionsAndBch) {
     const Code code(GetParam());
-    expect_round_trip(code, frame_layout(code.profile, 0, 3), {}, 2, false);
-    expect_round_trip(code, frame_layout(code.profile, 0, 1), {}, 1, false);
+    expect_round_trip(code, frame_layout(code.profile.fec_rate, 0, 3), {}, 2, false);
+    expect_round_trip(code, frame_layout(code.profile.fec_rate, 0, 1), {}, 1, false);
 }
 
 TEST_P(TransmitChain, GenericEncoderMatchesTheStructuredOne) {
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(AllRates, TransmitChain, testing::Values(1u, 2u, 3u));
 
 TEST(TransmitChain, Qam32GroupsRestartTheScramblerAtTheSecondSignalFrame) {
     const Code code(3);
-    const FrameLayout layout = frame_layout(code.profile, 32, 0);
+    const FrameLayout layout = frame_layout(code.profile.fec_rate, 32, 0);
     EXPECT_EQ(layout.codewords_per_frame, 5u);
     EXPECT_EQ(layout.scrambler_reset_bits, 15040u);
     expect_round_trip(code, layout, {}, 2, false);
@@ -105,7 +105,7 @@ TEST(TransmitChain, NoisyQamFramesDecodeBackToTheTransportStream) {
     for (const std::uint64_t qam : {16u, 64u}) {
         SCOPED_TRACE(qam);
         const ChannelSettings settings{.kind = ChannelKind::qam, .esn0_db = qam == 16 ? 10.0 : 16.0, .qam = qam, .seed = 4};
-        expect_round_trip(code, frame_layout(code.profile, qam, 0), settings, 2, true);
+        expect_round_trip(code, frame_layout(code.profile.fec_rate, qam, 0), settings, 2, true);
     }
 }
 
