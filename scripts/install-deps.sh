@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build and test the project.
 set -euo pipefail
-packages=(g++ cmake ninja-build libgtest-dev libbenchmark-dev nlohmann-json3-dev)
+packages=(g++ cmake ninja-build libgtest-dev libbenchmark-dev nlohmann-json3-dev clang)
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
