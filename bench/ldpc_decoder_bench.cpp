@@ -7,7 +7,7 @@
 
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/min_sum.hpp"
-#include "decoder/ldpc/min_sum_lanes.hpp"
+#include "decoder/ldpc/codeword_decoder.hpp"
 #include "tools/testgen/channel.hpp"
 #include "tools/testgen/ldpc_encoder.hpp"
 #include "tools/testgen/qc_code.hpp"
@@ -50,58 +50,50 @@ const Workload& workload(std::uint64_t rate) {
     return cache[rate - 1];
 }
 
-template <auto Decode>
-void decode_codewords(benchmark::State& state) {
-    const Workload& load = workload(static_cast<std::uint64_t>(state.range(0)));
-    std::vector<std::uint8_t> bits(load.graph.variable_count);
-    std::uint64_t iterations = 0;
-    std::size_t next = 0;
-    for (auto _ : state) {
-        const auto result = Decode(load.llrs[next], load.graph, bits, ldpc::MinSumSettings{50, 0.75f});
-        benchmark::DoNotOptimize(bits.data());
-        iterations += result.iterations;
-        next = (next + 1) % load.llrs.size();
-    }
-    state.counters["codewords_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                           benchmark::Counter::kIsRate);
-    state.counters["s_per_edge_iteration"] = benchmark::Counter(
-        static_cast<double>(iterations * load.graph.edge_count()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["mean_iterations"] =
-        static_cast<double>(iterations) / static_cast<double>(std::max<std::int64_t>(1, state.iterations()));
-}
-
-// The whole pool of codewords per call through a many-codeword kernel (identical results
-// to flooding one by one).
-template <ldpc::FloodingKernel Kernel>
-void decode_codeword_lanes(benchmark::State& state) {
-    if (!ldpc::flooding_kernel_available(Kernel)) {
+// Every kernel through the decoder interface, one decoder kept across calls as a worker
+// keeps it. Arguments: the rate, the schedule (0 flooding, 1 layered) and the jobs handed
+// over per call: 64 fills the widest lanes four times, 24 is a worker's share of a default
+// batch with two workers at 3 codewords a frame, 3 the share with 16 workers.
+template <ldpc::LdpcKernel Kernel>
+void decode_with_kernel(benchmark::State& state) {
+    if (!ldpc::ldpc_kernel_available(Kernel)) {
         state.SkipWithError("kernel not supported by this processor");
         return;
     }
     const Workload& load = workload(static_cast<std::uint64_t>(state.range(0)));
+    const auto schedule = state.range(1) == 0 ? ldpc::Schedule::flooding : ldpc::Schedule::layered;
+    const auto per_call = static_cast<std::size_t>(state.range(2));
+    const auto decoder = ldpc::make_codeword_decoder(load.graph, Kernel);
     std::vector<std::vector<std::uint8_t>> bits(load.llrs.size(), std::vector<std::uint8_t>(load.graph.variable_count));
     std::vector<ldpc::LdpcDecodeResult> results(load.llrs.size());
-    std::vector<ldpc::FloodingJob> jobs;
+    std::vector<ldpc::CodewordJob> jobs;
     for (std::size_t i = 0; i < load.llrs.size(); ++i) jobs.push_back({load.llrs[i], bits[i], &results[i]});
-    std::uint64_t iterations = 0;
+    std::uint64_t iterations = 0, codewords = 0;
+    std::size_t next = 0;
     for (auto _ : state) {
-        ldpc::decode_min_sum_flooding_many(jobs, load.graph, ldpc::MinSumSettings{50, 0.75f}, Kernel);
-        for (const auto& result : results) iterations += result.iterations;
+        const auto call = std::span(jobs).subspan(next, std::min(per_call, jobs.size() - next));
+        decoder->decode(call, ldpc::MinSumSettings{50, 0.75f}, schedule);
+        for (const auto& job : call) iterations += job.result->iterations;
+        codewords += call.size();
+        next = (next + call.size()) % jobs.size();
     }
-    const double codewords = static_cast<double>(state.iterations() * jobs.size());
-    state.counters["codewords_per_s"] = benchmark::Counter(codewords, benchmark::Counter::kIsRate);
+    state.counters["codewords_per_s"] = benchmark::Counter(static_cast<double>(codewords), benchmark::Counter::kIsRate);
     state.counters["s_per_edge_iteration"] = benchmark::Counter(
         static_cast<double>(iterations * load.graph.edge_count()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["mean_iterations"] = static_cast<double>(iterations) / std::max(1.0, codewords);
+    state.counters["mean_iterations"] = static_cast<double>(iterations) / std::max<double>(1.0, static_cast<double>(codewords));
 }
 
-BENCHMARK(decode_codewords<ldpc::decode_min_sum_flooding>)->Name("flooding")->DenseRange(1, 3)->ArgName("rate");
-BENCHMARK(decode_codewords<ldpc::decode_min_sum_layered>)->Name("layered")->DenseRange(1, 3)->ArgName("rate");
-BENCHMARK(decode_codeword_lanes<ldpc::FloodingKernel::generic>)
-    ->Name("flooding_many_generic")
-    ->DenseRange(1, 3)
-    ->ArgName("rate");
-BENCHMARK(decode_codeword_lanes<ldpc::FloodingKernel::avx2>)->Name("flooding_many_avx2")->DenseRange(1, 3)->ArgName("rate");
+void kernel_arguments(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"rate", "layered", "per_call"});
+    for (const int rate : {1, 2, 3})
+        for (const int layered : {0, 1}) b->Args({rate, layered, 64});
+    for (const int per_call : {24, 3}) b->Args({3, 0, per_call});
+}
+
+BENCHMARK(decode_with_kernel<ldpc::LdpcKernel::plain>)->Name("kernel_plain")->Apply(kernel_arguments);
+BENCHMARK(decode_with_kernel<ldpc::LdpcKernel::generic>)->Name("kernel_generic")->Apply(kernel_arguments);
+BENCHMARK(decode_with_kernel<ldpc::LdpcKernel::avx2>)->Name("kernel_avx2")->Apply(kernel_arguments);
+BENCHMARK(decode_with_kernel<ldpc::LdpcKernel::avx512>)->Name("kernel_avx512")->Apply(kernel_arguments);
 
 }  // namespace
 

@@ -57,14 +57,10 @@ const Workload& workload() {
 
 void retry_codewords(benchmark::State& state) {
     const bool use_kernel = state.range(0) != 0;
-    const auto kernel = ldpc::best_flooding_kernel();
-    if (use_kernel && kernel == ldpc::FloodingKernel::generic) {
-        state.SkipWithError("no vector kernel on this processor");
-        return;
-    }
     const Workload& w = workload();
-    const retry::RetryContext context{&ldpc::fec_profile_for_rate(3), &w.graph, &w.plan, 0,
-                                      use_kernel ? std::optional(kernel) : std::nullopt};
+    const auto decoder =
+        ldpc::make_codeword_decoder(w.graph, use_kernel ? ldpc::selected_ldpc_kernel() : ldpc::LdpcKernel::plain);
+    const retry::RetryContext context{&ldpc::fec_profile_for_rate(3), &w.graph, &w.plan, 0, decoder.get()};
     std::vector<std::uint8_t> bits(w.graph.variable_count);
     std::uint64_t attempts = 0, recovered = 0;
     std::size_t next = 0;

@@ -1,6 +1,9 @@
 #include "decoder/bch/bch.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <optional>
 #include <array>
 #include <stdexcept>
 
@@ -16,20 +19,83 @@ std::uint32_t syndrome_step(std::uint32_t syndrome, std::uint8_t bit) {
     return (syndrome & 0x400u) ? syndrome ^ kGenerator : syndrome;
 }
 
-// Syndrome -> position of the single flipped bit that produces it, or -1.
-const std::array<std::int32_t, 1024>& single_error_table() {
-    static const std::array<std::int32_t, 1024> table = [] {
-        std::array<std::int32_t, 1024> entries;
-        entries.fill(-1);
+constexpr std::uint64_t kPackedBlockBytes = kBlockBits / 8;  // 95 whole bytes, then 2 bits
+
+// Tables built once per run: the single-error positions, the syndrome update for a whole
+// byte, and the energy-dispersal sequence as the byte starting at each of its positions.
+struct BchTables {
+    std::array<std::int32_t, 1024> single_error;  // syndrome -> flipped bit, or -1
+    std::array<std::uint32_t, 256> shifted_out;   // h(x) x^10 mod g for the 8 bits a byte shifts out
+    std::array<std::uint8_t, kSequencePeriod> sequence_byte;  // bits p .. p + 7 of the sequence
+};
+
+std::uint32_t bitwise_remainder(std::uint32_t syndrome, std::uint64_t value, unsigned bits) {
+    for (unsigned k = bits; k-- > 0;) syndrome = syndrome_step(syndrome, static_cast<std::uint8_t>((value >> k) & 1u));
+    return syndrome;
+}
+
+const BchTables& tables() {
+    static const BchTables built = [] {
+        BchTables t;
+        t.single_error.fill(-1);
         for (std::uint64_t i = 0; i < kBlockBits; ++i) {
             std::uint32_t syndrome = 0;
             for (std::uint64_t j = 0; j < kBlockBits; ++j) syndrome = syndrome_step(syndrome, j == i ? 1 : 0);
-            entries[syndrome] = static_cast<std::int32_t>(i);
+            t.single_error[syndrome] = static_cast<std::int32_t>(i);
         }
-        return entries;
+        for (std::uint32_t h = 0; h < 256; ++h) t.shifted_out[h] = bitwise_remainder(h, 0, 10);
+        std::array<std::uint8_t, kSequencePeriod + 8> bits;
+        EnergyDispersal sequence(0, 0);
+        for (auto& bit : bits) bit = sequence.next_bit();
+        for (std::uint64_t p = 0; p < kSequencePeriod; ++p) {
+            std::uint8_t byte = 0;
+            for (unsigned j = 0; j < 8; ++j) byte = static_cast<std::uint8_t>((byte << 1) | bits[p + j]);
+            t.sequence_byte[p] = byte;
+        }
+        return t;
     }();
-    return table;
+    return built;
 }
+
+// Eight bits, one a byte with the first the most significant, as one byte.
+std::uint8_t pack_bits(const std::uint8_t* bits) {
+    std::uint64_t word;
+    std::memcpy(&word, bits, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return static_cast<std::uint8_t>((word * 0x8040201008040201ull) >> 56);
+}
+
+// The syndrome of a block packed into bytes (95 whole bytes and the last two bits).
+std::uint32_t packed_syndrome(const std::uint8_t* packed, std::uint32_t last_two_bits, const BchTables& t) {
+    std::uint32_t syndrome = 0;
+    for (std::uint64_t k = 0; k < kPackedBlockBytes; ++k)
+        syndrome = t.shifted_out[syndrome >> 2] ^ ((syndrome & 3u) << 8) ^ packed[k];
+    return bitwise_remainder(syndrome, last_two_bits, 2);
+}
+
+// Where the energy-dispersal sequence stands: the position within its reset period.
+class SequenceCursor {
+public:
+    SequenceCursor(std::uint64_t offset_bits, std::uint64_t reset_bits)
+        : reset_bits_(reset_bits), position_(reset_bits == 0 ? offset_bits : offset_bits % reset_bits),
+          index_(position_ % kSequencePeriod) {}
+
+    // The next 8 sequence bits; a reset never falls inside them when offset and reset
+    // period are whole bytes.
+    std::uint8_t next_byte(const BchTables& t) {
+        if (reset_bits_ != 0 && position_ == reset_bits_) position_ = index_ = 0;
+        const std::uint8_t byte = t.sequence_byte[index_];
+        position_ += 8;
+        index_ += 8;
+        if (index_ >= kSequencePeriod) index_ -= kSequencePeriod;
+        return byte;
+    }
+
+private:
+    std::uint64_t reset_bits_;
+    std::uint64_t position_;
+    std::uint64_t index_;
+};
 
 }  // namespace
 
@@ -84,16 +150,21 @@ void decode_bch_blocks(std::span<const std::uint8_t> message_bits, std::span<std
     result.block_clean.assign(blocks, 1);
     result.block_corrected_errors.assign(blocks, 0);
 
-    const auto& table = single_error_table();
-    EnergyDispersal sequence(scrambler_offset_bits, scrambler_reset_bits);
-    std::array<std::uint8_t, kBlockBits> corrected;
+    const BchTables& t = tables();
+    const bool whole_bytes = scrambler_offset_bits % 8 == 0 && scrambler_reset_bits % 8 == 0;
+    SequenceCursor cursor(scrambler_offset_bits, scrambler_reset_bits);
+    std::optional<EnergyDispersal> sequence;  // bit by bit, for offsets or periods of odd bits
+    if (!whole_bytes) sequence.emplace(scrambler_offset_bits, scrambler_reset_bits);
+    std::array<std::uint8_t, kPackedBlockBytes> packed;
     for (std::uint64_t b = 0; b < blocks; ++b) {
-        std::span<const std::uint8_t> block = message_bits.subspan(b * kBlockBits, kBlockBits);
-        if (const std::uint32_t syndrome = bch_syndrome(block); syndrome != 0) {
-            if (const std::int32_t position = table[syndrome]; position >= 0) {
-                std::copy(block.begin(), block.end(), corrected.begin());
-                corrected[position] ^= 1u;
-                block = corrected;
+        const std::uint8_t* block = message_bits.data() + b * kBlockBits;
+        for (std::uint64_t k = 0; k < kPackedBlockBytes; ++k) packed[k] = pack_bits(block + 8 * k);
+        const std::uint32_t last_two_bits = (block[kBlockBits - 2] << 1) | block[kBlockBits - 1];
+        if (const std::uint32_t syndrome = packed_syndrome(packed.data(), last_two_bits, t); syndrome != 0) {
+            if (const std::int32_t position = t.single_error[syndrome]; position >= 0) {
+                // Only a payload bit needs flipping; a parity bit's error leaves the bytes alone.
+                if (static_cast<std::uint64_t>(position) < kPayloadBits)
+                    packed[position / 8] ^= static_cast<std::uint8_t>(0x80u >> (position % 8));
                 ++result.corrected_errors;
                 result.block_corrected_errors[b] = 1;
             } else {
@@ -101,11 +172,15 @@ void decode_bch_blocks(std::span<const std::uint8_t> message_bits, std::span<std
                 result.block_clean[b] = 0;
             }
         }
-        for (std::uint64_t k = 0; k < kBlockBytes; ++k) {
-            std::uint8_t byte = 0;
-            for (std::uint64_t j = 0; j < 8; ++j)
-                byte = static_cast<std::uint8_t>((byte << 1) | (block[8 * k + j] ^ sequence.next_bit()));
-            output[b * kBlockBytes + k] = byte;
+        std::uint8_t* out = output.data() + b * kBlockBytes;
+        if (whole_bytes) {
+            for (std::uint64_t k = 0; k < kBlockBytes; ++k) out[k] = packed[k] ^ cursor.next_byte(t);
+        } else {
+            for (std::uint64_t k = 0; k < kBlockBytes; ++k) {
+                std::uint8_t mask = 0;
+                for (unsigned j = 0; j < 8; ++j) mask = static_cast<std::uint8_t>((mask << 1) | sequence->next_bit());
+                out[k] = packed[k] ^ mask;
+            }
         }
     }
 }

@@ -4,11 +4,11 @@
 #include <optional>
 #include <ostream>
 #include <stdexcept>
-#include <thread>
 
 #include "decoder/cli/command_line.hpp"
 #include "decoder/cli/frame_selection.hpp"
 #include "decoder/cli/llr_frame_reader.hpp"
+#include "decoder/cli/usable_cpus.hpp"
 #include "decoder/cli/streams.hpp"
 #include "decoder/diag/frame_diagnostics.hpp"
 #include "decoder/diag/run_summary.hpp"
@@ -65,7 +65,7 @@ void check_accelerator_options(const RunOptions& o) {
 
 std::uint64_t resolve_worker_count(std::uint64_t requested) {
     if (requested != 0) return requested;
-    return std::max<std::uint64_t>(1, std::thread::hardware_concurrency());
+    return usable_cpu_count();
 }
 
 RunConstants compute_run_constants(const RunOptions& o, const ldpc::FecProfile& profile) {

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
-#include <thread>
 
 #include "decoder/engine/codeword_decode.hpp"
 #include "decoder/engine/llr_scaling.hpp"
 
 namespace qarel::engine {
 namespace {
+
+using Clock = BatchEngine::Clock;
 
 FrameDecodeRecord prepare_record(const FrameSelectionRecord& frame, const ldpc::FecProfile& profile,
                                  std::uint64_t slots) {
@@ -29,43 +30,31 @@ FrameDecodeRecord prepare_record(const FrameSelectionRecord& frame, const ldpc::
     return record;
 }
 
-// Worker k decodes codewords k, k + T, k + 2T, ...; no work is shared at run time, so the
-// join is the only synchronisation. A worker's exception ends the run after every worker has
-// stopped, so finalize never sees a partly decoded batch.
-void run_workers(const std::vector<BatchCodeword>& codewords, std::uint64_t worker_count,
-                 const CodewordDecodeSettings& settings) {
-    const std::uint64_t threads_wanted = std::min<std::uint64_t>(codewords.size(), worker_count);
-    std::vector<std::exception_ptr> failures(threads_wanted);
-    std::vector<std::thread> threads;
-    threads.reserve(threads_wanted);
-    const auto work = [&](std::uint64_t k) {
-        try {
-            std::vector<BatchCodeword> share;
-            for (std::uint64_t i = k; i < codewords.size(); i += threads_wanted) share.push_back(codewords[i]);
-            decode_codewords(share, settings);
-        } catch (...) {
-            failures[k] = std::current_exception();
-        }
-    };
-    try {
-        for (std::uint64_t k = 0; k < threads_wanted; ++k) threads.emplace_back(work, k);
-    } catch (...) {
-        for (auto& thread : threads) thread.join();
-        throw;
-    }
-    for (auto& thread : threads) thread.join();
-    for (const auto& failure : failures)
-        if (failure) std::rethrow_exception(failure);
+// Workers needed for a batch: each gets at least two groups of lanes to fill, so that its
+// decoder runs full while lanes are refilled, and only the last lanes run idle at the end.
+std::uint64_t workers_for(std::uint64_t codewords, std::uint64_t lanes, std::uint64_t worker_count) {
+    constexpr std::uint64_t kLaneGroupsPerWorker = 2;
+    const std::uint64_t share = kLaneGroupsPerWorker * lanes;
+    return std::max<std::uint64_t>(1, std::min<std::uint64_t>(worker_count, (codewords + share - 1) / share));
 }
 
-double milliseconds(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
+double milliseconds(Clock::time_point from, Clock::time_point to) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count()) / 1e6;
 }
 
 }  // namespace
 
 BatchEngine::BatchEngine(const EngineConfig& config, ts::PacketEmitter& emitter, FrameDiagnosticsSink* diagnostics)
-    : config_(config), finalizer_(config, emitter, counters_, diagnostics) {}
+    : config_(config),
+      settings_{config.profile,
+                config.graph,
+                {config.options->max_iterations, config.options->attenuation},
+                config.options->llr_clip,
+                config.options->initial_syndrome_scoring,
+                config.options->early_syndrome_reject_ratio,
+                config.retry_plan,
+                config.scrambler_reset_bits},
+      finalizer_(config, emitter, counters_, diagnostics) {}
 
 void BatchEngine::add_decode_frame(FrameSelectionRecord&& frame) {
     frame.hard_h_selected = true;
@@ -82,59 +71,82 @@ void BatchEngine::add_skipped_frame(FrameSelectionRecord&& frame, bool keep_llrs
 
 void BatchEngine::add_frame(FrameSelectionRecord&& frame) {
     pending_.push_back(std::move(frame));
-    if (pending_.size() >= config_.options->decode_batch_frames) decode_batch();
+    if (pending_.size() >= config_.options->decode_batch_frames) submit_batch();
+}
+
+BatchEngine::Batch BatchEngine::prepare_batch() {
+    Batch batch;
+    // The batch is emptied first, so a stop in the middle of it leaves nothing behind that a
+    // later call could finalize a second time.
+    batch.frames = std::move(pending_);
+    pending_.clear();
+    const std::uint64_t slots = config_.codewords_per_frame;
+    batch.records.resize(batch.frames.size());
+    for (std::size_t f = 0; f < batch.frames.size(); ++f) {
+        const FrameSelectionRecord& frame = batch.frames[f];
+        if (!frame.hard_h_selected) continue;
+        batch.records[f] = std::make_unique<FrameDecodeRecord>(prepare_record(frame, *config_.profile, slots));
+        for (std::uint64_t slot = 0; slot < slots; ++slot)
+            batch.codewords.push_back({batch.records[f].get(), slot, frame.frame_index});
+    }
+    return batch;
+}
+
+// Worker k decodes a contiguous share of the batch with its own decoder, kept from batch to
+// batch. No work is shared at run time, so the end of the round is the only synchronisation.
+void BatchEngine::start_decoding(Batch&& batch) {
+    in_flight_.emplace(std::move(batch));
+    in_flight_->started = Clock::now();
+    const std::uint64_t n = in_flight_->codewords.size();
+    const std::uint64_t workers = workers_for(n, ldpc::ldpc_kernel_lanes(config_.kernel), config_.worker_count);
+    if (decoders_.size() < workers) decoders_.resize(workers);
+    pool_.start(workers, [this, n, workers](std::size_t k) {
+        if (!decoders_[k]) decoders_[k] = ldpc::make_codeword_decoder(*config_.graph, config_.kernel);
+        const std::span<const BatchCodeword> all(in_flight_->codewords);
+        decode_codewords(all.subspan(k * n / workers, (k + 1) * n / workers - k * n / workers), settings_,
+                         *decoders_[k]);
+    });
+}
+
+// A worker's exception ends the run after every worker has stopped, so finalize never sees a
+// partly decoded batch.
+std::optional<BatchEngine::Batch> BatchEngine::finish_decoding() {
+    if (!in_flight_) return std::nullopt;
+    pool_.wait();
+    counters_.batch_worker_ms += milliseconds(in_flight_->started, Clock::now());
+    std::optional<Batch> done = std::move(in_flight_);
+    in_flight_.reset();
+    return done;
+}
+
+void BatchEngine::finalize(Batch& batch) {
+    const auto t0 = Clock::now();
+    for (std::size_t f = 0; f < batch.frames.size(); ++f) {
+        if (batch.records[f]) finalizer_.finalize_decoded(batch.frames[f], *batch.records[f]);
+        else finalizer_.finalize_skipped(batch.frames[f]);
+    }
+    counters_.batch_finalize_ms += milliseconds(t0, Clock::now());
+}
+
+// The pending frames go to the workers, and the batch they decoded before is finalized while
+// they decode these, so reading, preparing and finalizing overlap the decoding.
+void BatchEngine::submit_batch() {
+    const auto t0 = Clock::now();
+    Batch batch = prepare_batch();
+    counters_.batch_prepare_ms += milliseconds(t0, Clock::now());
+    std::optional<Batch> decoded = finish_decoding();
+    start_decoding(std::move(batch));
+    if (decoded) finalize(*decoded);
+    counters_.batch_total_ms += milliseconds(t0, Clock::now());
 }
 
 void BatchEngine::decode_batch() {
-    if (pending_.empty()) return;
-    using Clock = std::chrono::steady_clock;
+    if (!pending_.empty()) submit_batch();
+    if (!in_flight_) return;
     const auto t0 = Clock::now();
-
-    const std::uint64_t slots = config_.codewords_per_frame;
-    std::vector<std::unique_ptr<FrameDecodeRecord>> records(pending_.size());
-    std::vector<BatchCodeword> codewords;
-    for (std::size_t f = 0; f < pending_.size(); ++f) {
-        if (!pending_[f].hard_h_selected) continue;
-        records[f] = std::make_unique<FrameDecodeRecord>(prepare_record(pending_[f], *config_.profile, slots));
-        for (std::uint64_t slot = 0; slot < slots; ++slot) codewords.push_back({records[f].get(), slot, pending_[f].frame_index});
-    }
-    const auto t1 = Clock::now();
-    // The accelerator's baseline, snapshot and retry stages have nothing to do in a build
-    // without an accelerator; their timings stay near zero.
-    const auto t2 = Clock::now();
-    const auto t3 = Clock::now();
-    const auto t4 = Clock::now();
-
-    const options::RunOptions& o = *config_.options;
-    const CodewordDecodeSettings settings{config_.profile,
-                                          config_.graph,
-                                          {o.max_iterations, o.attenuation},
-                                          o.llr_clip,
-                                          o.initial_syndrome_scoring,
-                                          o.early_syndrome_reject_ratio,
-                                          config_.many_codeword_kernel,
-                                          config_.retry_plan,
-                                          config_.scrambler_reset_bits};
-    run_workers(codewords, config_.worker_count, settings);
-    const auto t5 = Clock::now();
-
-    // The batch is emptied before finalizing, so a stop in the middle of it leaves nothing
-    // behind that a later call could finalize a second time.
-    std::vector<FrameSelectionRecord> frames = std::move(pending_);
-    pending_.clear();
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        if (records[f]) finalizer_.finalize_decoded(frames[f], *records[f]);
-        else finalizer_.finalize_skipped(frames[f]);
-    }
-    const auto t6 = Clock::now();
-
-    counters_.batch_prepare_ms += milliseconds(t0, t1);
-    counters_.batch_baseline_ms += milliseconds(t1, t2);
-    counters_.batch_snapshot_ms += milliseconds(t2, t3);
-    counters_.batch_retry_ms += milliseconds(t3, t4);
-    counters_.batch_worker_ms += milliseconds(t4, t5);
-    counters_.batch_finalize_ms += milliseconds(t5, t6);
-    counters_.batch_total_ms += milliseconds(t0, t6);
+    std::optional<Batch> decoded = finish_decoding();
+    finalize(*decoded);
+    counters_.batch_total_ms += milliseconds(t0, Clock::now());
 }
 
 }  // namespace qarel::engine

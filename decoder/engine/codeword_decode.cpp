@@ -57,15 +57,14 @@ bool baseline_clean(const BatchCodeword& c, std::span<const std::uint8_t> decode
 
 // Once the baseline is decided: the snapshot, the retries of a codeword that is not clean,
 // and the final message bits.
-void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s) {
+void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s, ldpc::CodewordDecoder& decoder) {
     const ldpc::FecProfile& profile = *s.profile;
     const std::uint64_t n = profile.variable_count();
     const auto decoded = slot_decoded_bits(c, n);
     const auto baseline = std::span(c.record->baseline_bits).subspan(c.slot * n, n);
     std::copy(decoded.begin(), decoded.end(), baseline.begin());
     if (s.retry_plan != nullptr && s.retry_plan->retry_enabled && !baseline_clean(c, decoded, s)) {
-        const retry::RetryContext context{&profile, s.graph, s.retry_plan, s.scrambler_reset_bits,
-                                          s.many_codeword_kernel};
+        const retry::RetryContext context{&profile, s.graph, s.retry_plan, s.scrambler_reset_bits, &decoder};
         const retry::RetryCodeword codeword{slot_llrs(c, n), baseline, c.slot, c.frame_index};
         store_retry_outcome(c.record->codewords, c.slot, retry::run_codeword_retries(codeword, decoded, context));
     }
@@ -75,10 +74,11 @@ void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s) {
 
 }  // namespace
 
-void decode_codewords(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings) {
+void decode_codewords(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings,
+                      ldpc::CodewordDecoder& decoder) {
     const std::uint64_t n = settings.profile->variable_count();
     std::vector<std::vector<float>> clipped_inputs(settings.llr_clip ? codewords.size() : 0);
-    std::vector<ldpc::FloodingJob> jobs;
+    std::vector<ldpc::CodewordJob> jobs;
     for (std::size_t i = 0; i < codewords.size(); ++i) {
         const BatchCodeword& c = codewords[i];
         std::span<const float> input = slot_llrs(c, n);
@@ -89,13 +89,8 @@ void decode_codewords(std::span<const BatchCodeword> codewords, const CodewordDe
         if (settings.initial_syndrome_scoring && score_initial_syndrome(c, input, settings)) continue;
         jobs.push_back({input, slot_decoded_bits(c, n), &c.record->codewords.ldpc[c.slot]});
     }
-    if (settings.many_codeword_kernel) {
-        ldpc::decode_min_sum_flooding_many(jobs, *settings.graph, settings.baseline, *settings.many_codeword_kernel);
-    } else {
-        for (const auto& job : jobs)
-            *job.result = ldpc::decode_min_sum_flooding(job.llrs, *settings.graph, job.hard_bits, settings.baseline);
-    }
-    for (const BatchCodeword& c : codewords) finish_codeword(c, settings);
+    decoder.decode(jobs, settings.baseline, ldpc::Schedule::flooding);
+    for (const BatchCodeword& c : codewords) finish_codeword(c, settings, decoder);
 }
 
 }  // namespace qarel::engine

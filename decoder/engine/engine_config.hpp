@@ -2,12 +2,11 @@
 
 #include <cstdint>
 #include <iosfwd>
-#include <optional>
 
 #include "decoder/options/run_options.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
-#include "decoder/ldpc/min_sum_lanes.hpp"
+#include "decoder/ldpc/codeword_decoder.hpp"
 #include "decoder/retry/retry_plan.hpp"
 
 namespace qarel::engine {
@@ -22,17 +21,8 @@ struct EngineConfig {
     std::uint64_t scrambler_reset_bits = 0;
     std::ostream* err = nullptr;  // receives the strict-stop line
     const retry::RetryPlan* retry_plan = nullptr;  // none: no retries
-    // Kernel that decodes a worker's codewords together, or none to decode them one by one;
-    // the output is the same either way.
-    std::optional<ldpc::FloodingKernel> many_codeword_kernel = default_many_codeword_kernel();
-
-    // The AVX2 kernel where the processor has it; the portable many-codeword kernel is slower
-    // than decoding codewords one by one, so without AVX2 they are decoded alone.
-    static std::optional<ldpc::FloodingKernel> default_many_codeword_kernel() {
-        const ldpc::FloodingKernel best = ldpc::best_flooding_kernel();
-        if (best == ldpc::FloodingKernel::generic) return std::nullopt;
-        return best;
-    }
+    // The LDPC kernel of the workers' decoders; every kernel gives the same output.
+    ldpc::LdpcKernel kernel = ldpc::selected_ldpc_kernel();
 };
 
 }  // namespace qarel::engine

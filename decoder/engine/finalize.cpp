@@ -144,7 +144,7 @@ bool FrameFinalizer::repair_under_context(const FrameSelectionRecord& frame, Fra
                                                std::span<const std::uint8_t>(record.baseline_bits).subspan(slot * n, n),
                                                slot, frame.frame_index, recorded_retry_attempt(r, slot, windows)};
     const retry::RetryContext context{&profile, config_.graph, config_.retry_plan, config_.scrambler_reset_bits,
-                                      std::nullopt};
+                                      nullptr};
     const auto repair = retry::retry_with_ts_context(codeword, continuity_context_, context);
     if (!repair) return false;
 

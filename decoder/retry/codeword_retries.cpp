@@ -1,6 +1,7 @@
 #include "decoder/retry/codeword_retries.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "decoder/bch/bch.hpp"
@@ -84,31 +85,31 @@ private:
         return *ranking_;
     }
 
-    // Flooding attempts of equal attenuation go through the many-codeword kernel together
-    // where there is one; the results are those of decoding each alone.
+    // Attempts of equal schedule and attenuation are decoded together, side by side in the
+    // decoder's lanes; the results are those of decoding each alone.
     void decode_chunk(const std::vector<std::uint8_t>& decodable) {
         ldpc::MinSumSettings settings = context_.plan->retry_decoder_settings;
         std::vector<std::uint8_t> done(chunk_.size(), 0);
+        std::vector<ldpc::CodewordJob> jobs;
         for (std::size_t i = 0; i < chunk_.size(); ++i) {
             if (!decodable[i] || done[i]) continue;
             settings.attenuation = chunk_[i].attenuation;
-            if (chunk_[i].layered) {
-                results_[i] = ldpc::decode_min_sum_layered(attempt_llrs(i), graph_, attempt_bits(i), settings);
-                continue;
-            }
-            if (!context_.many_codeword_kernel) {
-                results_[i] = ldpc::decode_min_sum_flooding(attempt_llrs(i), graph_, attempt_bits(i), settings);
-                continue;
-            }
-            std::vector<ldpc::FloodingJob> jobs;
+            const bool layered = chunk_[i].layered;
+            jobs.clear();
             for (std::size_t j = i; j < chunk_.size(); ++j) {
-                if (!decodable[j] || done[j] || chunk_[j].layered || chunk_[j].attenuation != settings.attenuation)
+                if (!decodable[j] || done[j] || chunk_[j].layered != layered || chunk_[j].attenuation != settings.attenuation)
                     continue;
                 jobs.push_back({attempt_llrs(j), attempt_bits(j), &results_[j]});
                 done[j] = 1;
             }
-            ldpc::decode_min_sum_flooding_many(jobs, graph_, settings, *context_.many_codeword_kernel);
+            decoder().decode(jobs, settings, layered ? ldpc::Schedule::layered : ldpc::Schedule::flooding);
         }
+    }
+
+    ldpc::CodewordDecoder& decoder() {
+        if (context_.decoder != nullptr) return *context_.decoder;
+        if (!own_decoder_) own_decoder_ = ldpc::make_codeword_decoder(graph_, ldpc::LdpcKernel::plain);
+        return *own_decoder_;
     }
 
     // Finishes attempt i (greedy flip, syndrome solve), tests it with BCH and the packet syntax,
@@ -169,6 +170,7 @@ private:
     std::vector<std::uint8_t> best_bits_;
     std::optional<FailedVariableRanking> ranking_;
     std::optional<TsAcceptance> syntax_acceptance_;
+    std::unique_ptr<ldpc::CodewordDecoder> own_decoder_;
     RetryOutcome outcome_;
 };
 

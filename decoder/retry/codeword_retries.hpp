@@ -9,7 +9,7 @@
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
 #include "decoder/ldpc/min_sum.hpp"
-#include "decoder/ldpc/min_sum_lanes.hpp"
+#include "decoder/ldpc/codeword_decoder.hpp"
 #include "decoder/retry/retry_plan.hpp"
 
 namespace qarel::retry {
@@ -59,7 +59,8 @@ struct RetryContext {
     const ldpc::LdpcGraph* graph = nullptr;
     const RetryPlan* plan = nullptr;
     std::uint64_t scrambler_reset_bits = 0;
-    std::optional<ldpc::FloodingKernel> many_codeword_kernel;
+    // The calling worker's decoder for the attempts; none: the plain decoder.
+    ldpc::CodewordDecoder* decoder = nullptr;
 };
 
 // One codeword handed to the retries: its full LLRs (scaled, not clipped), the baseline

@@ -46,7 +46,10 @@ void update_ts_continuity_context(std::span<const std::uint8_t> chunk, TsContinu
 }
 
 PacketEmitter::PacketEmitter(std::FILE* output, std::FILE* provenance, DiscontinuitySwitches switches)
-    : output_(output), provenance_(provenance), switches_(switches) {}
+    : output_(output), provenance_(provenance), switches_(switches) {
+    last_continuity_counter_.fill(kNoCounter);
+    expected_continuity_counter_.fill(kNoCounter);
+}
 
 SignallingResult PacketEmitter::emit_transport_chunk(std::span<std::uint8_t> chunk, PacketKind kind,
                                                      const ChunkOrigin& origin) {
@@ -82,19 +85,21 @@ SignallingResult PacketEmitter::emit_transport_chunk(std::span<std::uint8_t> chu
 
 void PacketEmitter::guard_continuity(std::span<const std::uint8_t> chunk) {
     if (!switches_.any() || !is_whole_packets(chunk)) return;
-    auto expected = last_continuity_counter_;
+    guard_touched_.clear();
     for_each_packet(chunk, [&](std::span<const std::uint8_t> p) {
         if (!is_well_formed(p) || !carries_payload(p) || packet_pid(p) == kNullPid ||
             is_pid_0x0015_signalling_packet(p))
             return;
         const std::uint16_t pid = packet_pid(p);
         const std::uint8_t cc = continuity_counter(p);
-        const auto last = expected.find(pid);
-        if (last != expected.end() && !signals_discontinuity(p) && cc != ((last->second + 1) & 0x0fu)) {
-            if (pending_pids_.insert(pid).second) ++counters_.continuity_guard_pending_pids;
+        const std::int8_t last = expected_continuity_counter_[pid];
+        if (last != kNoCounter && !signals_discontinuity(p) && cc != ((last + 1) & 0x0f)) {
+            if (pending_pids_.insert(pid)) ++counters_.continuity_guard_pending_pids;
         }
-        expected[pid] = cc;
+        expected_continuity_counter_[pid] = static_cast<std::int8_t>(cc);
+        guard_touched_.push_back(pid);
     });
+    for (const std::uint16_t pid : guard_touched_) expected_continuity_counter_[pid] = last_continuity_counter_[pid];
 }
 
 SignallingResult PacketEmitter::apply_discontinuity_signalling(std::span<std::uint8_t> chunk,
@@ -102,7 +107,7 @@ SignallingResult PacketEmitter::apply_discontinuity_signalling(std::span<std::ui
                                                                std::optional<std::uint64_t> codeword_slot) {
     SignallingResult result;
     if (pending_pids_.empty()) return result;
-    std::unordered_set<std::uint16_t> handled;
+    PidSet handled;
     const auto qualifies = [&](std::span<const std::uint8_t> p) {
         return is_tracked_payload_packet(p) && pending_pids_.count(packet_pid(p)) != 0;
     };
@@ -110,7 +115,7 @@ SignallingResult PacketEmitter::apply_discontinuity_signalling(std::span<std::ui
     if (switches_.insert_discontinuity_packets) {
         std::vector<std::array<std::uint8_t, kPacketBytes>> inserted;
         for_each_packet(std::span<const std::uint8_t>(chunk), [&](std::span<const std::uint8_t> p) {
-            if (!qualifies(p) || !handled.insert(packet_pid(p)).second) return;
+            if (!qualifies(p) || !handled.insert(packet_pid(p))) return;
             inserted.push_back(inserted_discontinuity_packet(packet_pid(p), continuity_counter(p)));
         });
         for (const auto& packet : inserted) {
@@ -132,7 +137,7 @@ SignallingResult PacketEmitter::apply_discontinuity_signalling(std::span<std::ui
             ++result.marked;
         });
     }
-    for (const std::uint16_t pid : handled) pending_pids_.erase(pid);
+    pending_pids_.erase_all(handled);
     return result;
 }
 
@@ -141,8 +146,10 @@ void PacketEmitter::record_emitted_packets(std::span<const std::uint8_t> chunk) 
         if (is_tracked_payload_packet(p)) seen_pids_.insert(packet_pid(p));
     });
     for_each_packet(chunk, [&](std::span<const std::uint8_t> p) {
-        if (is_well_formed(p) && carries_payload(p) && packet_pid(p) != kNullPid)
-            last_continuity_counter_[packet_pid(p)] = continuity_counter(p);
+        if (is_well_formed(p) && carries_payload(p) && packet_pid(p) != kNullPid) {
+            const auto cc = static_cast<std::int8_t>(continuity_counter(p));
+            last_continuity_counter_[packet_pid(p)] = expected_continuity_counter_[packet_pid(p)] = cc;
+        }
     });
 }
 
@@ -159,7 +166,7 @@ void PacketEmitter::note_dropped_chunk(std::span<const std::uint8_t> chunk, bool
 
 void PacketEmitter::note_untraceable_loss() {
     if (!switches_.any()) return;
-    pending_pids_.insert(seen_pids_.begin(), seen_pids_.end());
+    pending_pids_.insert_all(seen_pids_);
 }
 
 void PacketEmitter::write_output(std::span<const std::uint8_t> bytes) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <vector>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "decoder/ts/pid_set.hpp"
 #include "decoder/ts/provenance.hpp"
 
 namespace qarel::ts {
@@ -63,7 +66,7 @@ public:
     void note_untraceable_loss();
 
     const EmitterCounters& counters() const { return counters_; }
-    const std::unordered_set<std::uint16_t>& pending_pids() const { return pending_pids_; }
+    const PidSet& pending_pids() const { return pending_pids_; }
 
 private:
     void write_output(std::span<const std::uint8_t> bytes);
@@ -71,9 +74,15 @@ private:
     std::FILE* output_;
     std::FILE* provenance_;
     DiscontinuitySwitches switches_;
-    std::unordered_set<std::uint16_t> pending_pids_;
-    std::unordered_set<std::uint16_t> seen_pids_;
-    std::unordered_map<std::uint16_t, std::uint8_t> last_continuity_counter_;
+    PidSet pending_pids_;
+    PidSet seen_pids_;
+    // Per PID the continuity counter of its last emitted payload packet, kNoCounter if none.
+    static constexpr std::int8_t kNoCounter = -1;
+    std::array<std::int8_t, kPidCount> last_continuity_counter_;
+    // The guard's view of the counters within a chunk, equal to last_continuity_counter_
+    // between chunks; `guard_touched_` lists the entries a chunk changed.
+    std::array<std::int8_t, kPidCount> expected_continuity_counter_;
+    std::vector<std::uint16_t> guard_touched_;
     EmitterCounters counters_;
 };
 

@@ -100,6 +100,59 @@ TEST(BchDecode, ScramblerOffsetsAndResets) {
     EXPECT_EQ(far, decode_bytes(std::vector<std::uint8_t>(762, 0), 0, 0));
 }
 
+// The byte-table decoder against the bit-by-bit definitions (the syndrome and the sequence
+// generator): random blocks with none, one or two flipped bits, whole-byte and odd offsets and
+// reset periods, and a sequence position that wraps its period inside a byte.
+TEST(BchDecode, ByteTablesMatchTheBitwiseDefinitions) {
+    std::mt19937_64 engine(11);
+    for (const auto& [offset, reset] : std::vector<std::pair<std::uint64_t, std::uint64_t>>{
+             {0, 0}, {1504 * 8, 0}, {32760, 0}, {8 * 32767 * 3 + 16, 0}, {15040 + 752, 15040}, {3, 0}, {5, 1001}, {0, 100}}) {
+        SCOPED_TRACE(offset);
+        SCOPED_TRACE(reset);
+        std::vector<std::uint8_t> bits(6 * kBlockBits);
+        for (auto& bit : bits) bit = engine() & 1u;
+        // Blocks 1 and 4 become codewords (zero syndrome), then pick up one and two errors.
+        for (const std::uint64_t b : {1u, 4u}) {
+            // Parity: the payload's remainder times x^10, reduced.
+            std::uint32_t parity = bch_syndrome(std::span<const std::uint8_t>(bits).subspan(b * kBlockBits, kPayloadBits));
+            for (int k = 0; k < 10; ++k) parity = (parity << 1) & 0x400u ? (parity << 1) ^ kGenerator : parity << 1;
+            for (std::uint64_t i = 0; i < 10; ++i) bits[b * kBlockBits + kPayloadBits + i] = (parity >> (9 - i)) & 1u;
+            ASSERT_EQ(bch_syndrome(std::span<const std::uint8_t>(bits).subspan(b * kBlockBits, kBlockBits)), 0u);
+        }
+        bits[4 * kBlockBits + 17] ^= 1u;
+        bits[4 * kBlockBits + 760] ^= 1u;
+        bits[1 * kBlockBits + 755] ^= 1u;  // a parity bit
+
+        BchDecodeResult result;
+        const auto bytes = decode_bytes(bits, offset, reset, &result);
+        EnergyDispersal sequence(offset, reset);
+        std::uint64_t corrected = 0, unclean = 0;
+        for (std::uint64_t b = 0; b < 6; ++b) {
+            std::vector<std::uint8_t> block(bits.begin() + b * kBlockBits, bits.begin() + (b + 1) * kBlockBits);
+            const std::uint32_t syndrome = bch_syndrome(block);
+            bool fixed = syndrome == 0;
+            for (std::uint64_t i = 0; i < kBlockBits && !fixed; ++i) {
+                block[i] ^= 1u;
+                if (bch_syndrome(block) == 0) fixed = true;
+                else block[i] ^= 1u;
+            }
+            corrected += syndrome != 0 && fixed;
+            unclean += !fixed;
+            EXPECT_EQ(result.block_clean[b], fixed ? 1 : 0) << b;
+            if (!fixed) block.assign(bits.begin() + b * kBlockBits, bits.begin() + (b + 1) * kBlockBits);
+            for (std::uint64_t k = 0; k < kBlockBytes; ++k) {
+                std::uint8_t byte = 0;
+                for (std::uint64_t j = 0; j < 8; ++j)
+                    byte = static_cast<std::uint8_t>((byte << 1) | (block[8 * k + j] ^ sequence.next_bit()));
+                ASSERT_EQ(bytes[b * kBlockBytes + k], byte) << "block " << b << " byte " << k;
+            }
+        }
+        EXPECT_EQ(result.corrected_errors, corrected);
+        EXPECT_EQ(result.unclean_blocks, unclean);
+        EXPECT_EQ(result.block_corrected_errors[1], 1u);  // the parity bit's error
+    }
+}
+
 TEST(BchDecode, RejectsMalformedArguments) {
     std::vector<std::uint8_t> out(2 * 94);
     EXPECT_EQ(qarel::test::error_message<std::invalid_argument>([&] { decode_bch_blocks(std::vector<std::uint8_t>(761, 0), out, 0, 0); }),

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <limits>
 #include <set>
+#include <sstream>
 
 #include "decoder/cli/tests/stream_fixture.hpp"
+#include "decoder/ldpc/codeword_decoder.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "tests/support/test_support.hpp"
 #include "tools/testgen/transport_stream.hpp"
@@ -135,12 +137,18 @@ TEST(EndToEnd, CodewordModesWriteCleanCodewordsAndSalvagedPackets) {
     EXPECT_EQ(bch_clean.value("emitted_codewords"), "9");
 }
 
+// With one-frame batches the stop comes while the workers decode the next frame.
 TEST(EndToEnd, StrictModeStopsAtTheFirstUncleanFrame) {
     const Stream stream = stream_with_one_bad_codeword();
-    const Decoded d = decode(stream, 3, with(kRejectEarly, {"--clean-frames-only", "--fail-on-unclean-frame"}));
-    EXPECT_EQ(d.status, 1);
-    EXPECT_EQ(d.err, "strict_failed_frame=2\nqarel_ldpc_bch_decode: strict decode stopped at the first unclean FEC frame\n");
-    EXPECT_TRUE(d.output == frames_of(stream, {1}));
+    for (const std::string batch : {"16", "1"}) {
+        const Decoded d = decode(stream, 3,
+                                 with(kRejectEarly, {"--clean-frames-only", "--fail-on-unclean-frame", "--workers", "2",
+                                                     "--decode-batch-frames", batch}));
+        EXPECT_EQ(d.status, 1);
+        EXPECT_EQ(d.err,
+                  "strict_failed_frame=2\nqarel_ldpc_bch_decode: strict decode stopped at the first unclean FEC frame\n");
+        EXPECT_TRUE(d.output == frames_of(stream, {1}));
+    }
 }
 
 TEST(EndToEnd, DroppedFramesAreSignalledByInsertedOrMarkedPackets) {
@@ -276,6 +284,46 @@ TEST(EndToEnd, OutputFailuresEndTheRunWithTheirMessages) {
     const auto piped = run_program("/bin/bash", {"-c", script});
     EXPECT_EQ(piped.out, "1\n");
     EXPECT_EQ(read_file(dir.file("err")), "qarel_ldpc_bch_decode: failed to write decoded transport-byte stream\n");
+}
+
+// The kernel forced through the environment, for every kernel this processor has: the same
+// output and summary counts on a noisy stream with retries, whatever the split into workers.
+TEST(EndToEnd, EveryKernelForcedThroughTheEnvironmentGivesTheSameRun) {
+    StreamRecipe recipe = recipe_of(3, 4);
+    recipe.channel = {.kind = testgen::ChannelKind::bpsk, .esn0_db = 2.4, .seed = 9};
+    const Stream stream = make_stream(recipe);
+    qarel::test::TempDir dir;
+    write_file(dir.file("in.llr"), stream.llrs);
+    const std::string& alist = qarel::test::generated_code_alist(3);
+    const auto run = [&](const std::string& kernel, const std::string& workers) {
+        const std::string script = "QAREL_LDPC_KERNEL=" + kernel + " '" + kDecoder + "' --fec-rate 3 --alist '" + alist +
+                                   "' --max-iterations 6 --retry-attenuation 0.5 --retry-layered --workers " + workers +
+                                   " --decode-batch-frames 3 '" + dir.file("in.llr") + "' -";
+        return run_program("/bin/bash", {"-c", script});
+    };
+    const auto counts = [](const std::string& summary) {
+        std::string kept;
+        std::istringstream lines(summary);
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("_ms=") == std::string::npos && line.rfind("worker_count=", 0) != 0) kept += line + '\n';
+        return kept;
+    };
+    const auto reference = run("plain", "1");
+    ASSERT_EQ(reference.exit_status, 0) << reference.err;
+    EXPECT_NE(reference.err.find("retry_attempts="), std::string::npos);
+    EXPECT_EQ(reference.err.find("retry_attempts=0\n"), std::string::npos);  // some codewords needed retries
+    for (const ldpc::LdpcKernel kernel : ldpc::available_ldpc_kernels()) {
+        for (const std::string workers : {"1", "3"}) {
+            SCOPED_TRACE(std::string(ldpc::ldpc_kernel_name(kernel)) + " x" + workers);
+            const auto forced = run(std::string(ldpc::ldpc_kernel_name(kernel)), workers);
+            EXPECT_EQ(forced.exit_status, 0) << forced.err;
+            EXPECT_TRUE(forced.out == reference.out);
+            EXPECT_EQ(counts(forced.err), counts(reference.err));
+        }
+    }
+    const auto unknown = run("sse9", "1");
+    EXPECT_EQ(unknown.exit_status, 1);
+    EXPECT_EQ(unknown.err, "qarel_ldpc_bch_decode: QAREL_LDPC_KERNEL names no LDPC kernel: sse9\n");
 }
 
 long children_max_rss_kib() {

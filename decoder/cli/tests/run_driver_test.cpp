@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <thread>
 
 #include "decoder/cli/tests/decoder_test_support.hpp"
+#include "decoder/cli/usable_cpus.hpp"
 #include "decoder/ldpc/alist.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "tools/testgen/channel.hpp"
@@ -334,6 +336,26 @@ TEST(DecoderProgram, ShortReadsFromASlowProducerAreNotTheEndOfInput) {
     const auto outcome = run_program("/bin/sh", {"-c", script});
     EXPECT_EQ(outcome.exit_status, 0);
     expect_summary(outcome.err, summary_for(3));
+}
+
+}  // namespace
+}  // namespace qarel::cli
+
+namespace qarel::cli {
+namespace {
+
+TEST(UsableCpus, QuotaTextAndTheCount) {
+    EXPECT_EQ(cpus_of_cgroup_quota("max 100000"), std::nullopt);
+    EXPECT_EQ(cpus_of_cgroup_quota("200000 100000"), 2u);
+    EXPECT_EQ(cpus_of_cgroup_quota("150000 100000\n"), 2u);  // a part of a CPU counts as one
+    EXPECT_EQ(cpus_of_cgroup_quota("5000 100000"), 1u);
+    EXPECT_EQ(cpus_of_cgroup_quota("200000 0"), std::nullopt);
+    EXPECT_EQ(cpus_of_cgroup_quota("-5 100000"), std::nullopt);
+    EXPECT_EQ(cpus_of_cgroup_quota("99999999999999999999999 1"), std::nullopt);
+    EXPECT_EQ(cpus_of_cgroup_quota(""), std::nullopt);
+    const std::uint64_t usable = usable_cpu_count();
+    EXPECT_GE(usable, 1u);
+    EXPECT_LE(usable, std::max(1u, std::thread::hardware_concurrency()));
 }
 
 }  // namespace

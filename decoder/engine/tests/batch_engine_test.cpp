@@ -59,28 +59,34 @@ struct EngineUnderTest {
     ts::PacketEmitter emitter{output, nullptr, {}};
 };
 
+// A full batch goes to the workers at once and is finalized while the next one decodes, or
+// when the caller flushes.
 TEST(BatchEngine, BatchesRunWhenFullAndSkippedFramesCountToo) {
     EngineUnderTest e({"--decode-batch-frames", "2"});
     BatchEngine engine(e.config, e.emitter);
     engine.add_decode_frame(e.frame(1));
+    engine.add_skipped_frame(e.frame(2), false);  // fills the batch, which the workers take
     EXPECT_EQ(engine.counters().soft_decoded_frames, 0u);
-    engine.add_skipped_frame(e.frame(2), false);  // fills the batch
+    engine.add_decode_frame(e.frame(3));
+    engine.add_decode_frame(e.frame(4));  // the next batch: the first is finalized meanwhile
     EXPECT_EQ(engine.counters().soft_decoded_frames, 1u);
     EXPECT_EQ(engine.counters().omitted_frames, 1u);
     EXPECT_EQ(engine.counters().omitted_codewords, 3u);
     EXPECT_EQ(e.output_size(), 2256);
+    engine.add_decode_frame(e.frame(5));
+    engine.decode_batch();  // both the batch in flight and the partial one
+    EXPECT_EQ(engine.counters().soft_decoded_frames, 4u);
+    EXPECT_EQ(e.output_size(), 4 * 2256);
     const DecodeCounters before = engine.counters();
     engine.decode_batch();  // nothing pending: no batch, nothing added, not even a timing
     EXPECT_EQ(engine.counters().batch_total_ms, before.batch_total_ms);
     EXPECT_EQ(engine.counters().soft_decoded_frames, before.soft_decoded_frames);
 }
 
-TEST(BatchEngine, WorkersDecodeThroughTheVectorKernelWhereTheProcessorHasOne) {
+TEST(BatchEngine, WorkersDecodeWithTheFastestKernelByDefault) {
     const EngineConfig config;
-    if (ldpc::flooding_kernel_available(ldpc::FloodingKernel::avx2))
-        EXPECT_EQ(config.many_codeword_kernel, ldpc::FloodingKernel::avx2);
-    else
-        EXPECT_EQ(config.many_codeword_kernel, std::nullopt);  // one by one beats the portable lanes
+    EXPECT_EQ(config.kernel, ldpc::selected_ldpc_kernel());
+    EXPECT_NE(config.kernel, ldpc::LdpcKernel::plain);
 }
 
 TEST(BatchEngine, AWorkerFailureEndsTheBatchBeforeAnythingIsWritten) {
@@ -101,12 +107,10 @@ TEST(BatchEngine, AWorkerFailureEndsTheBatchBeforeAnythingIsWritten) {
 }
 
 TEST(BatchEngine, DecodingCodewordsTogetherOrAloneGivesTheSameResults) {
-    std::vector<std::optional<ldpc::FloodingKernel>> kernels{std::nullopt, ldpc::FloodingKernel::generic};
-    if (ldpc::flooding_kernel_available(ldpc::FloodingKernel::avx2)) kernels.push_back(ldpc::FloodingKernel::avx2);
     std::optional<std::pair<std::string, DecodeCounters>> reference;
-    for (const auto& kernel : kernels) {
+    for (const ldpc::LdpcKernel kernel : ldpc::available_ldpc_kernels()) {
         EngineUnderTest e({"--max-iterations", "12", "--decode-batch-frames", "3", "--score-initial-syndrome"});
-        e.config.many_codeword_kernel = kernel;
+        e.config.kernel = kernel;
         e.config.worker_count = 2;
         BatchEngine engine(e.config, e.emitter);
         for (std::uint64_t f = 1; f <= 4; ++f) engine.add_decode_frame(e.noisy_frame(f));

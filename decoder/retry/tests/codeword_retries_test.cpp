@@ -38,8 +38,6 @@ TEST(CodewordRetries, EveryKernelGivesTheResultsOfDecodingAttemptsOneByOne) {
     const RetryPlan plan = build_retry_plan(options);
     const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(3));
     const auto& profile = ldpc::fec_profile_for_rate(3);
-    std::vector<std::optional<ldpc::FloodingKernel>> kernels{std::nullopt, ldpc::FloodingKernel::generic};
-    if (ldpc::flooding_kernel_available(ldpc::FloodingKernel::avx2)) kernels.push_back(ldpc::FloodingKernel::avx2);
 
     std::uint64_t selected = 0;
     for (std::uint64_t seed = 1; seed <= 6; ++seed) {
@@ -48,8 +46,9 @@ TEST(CodewordRetries, EveryKernelGivesTheResultsOfDecodingAttemptsOneByOne) {
         std::vector<std::uint8_t> baseline(graph.variable_count);
         ldpc::decode_min_sum_flooding(codeword.llrs, graph, baseline, plan.baseline_decoder_settings);
         std::optional<RetryRun> reference;
-        for (const auto& kernel : kernels) {
-            const RetryContext context{&profile, &graph, &plan, 0, kernel};
+        for (const ldpc::LdpcKernel kernel : ldpc::available_ldpc_kernels()) {
+            const auto decoder = ldpc::make_codeword_decoder(graph, kernel);
+            const RetryContext context{&profile, &graph, &plan, 0, decoder.get()};
             RetryRun run{{}, baseline};
             run.outcome = run_codeword_retries({codeword.llrs, baseline, 1, 1}, run.bits, context);
             // 2 scales x 2 fractions x 2 erase counts x 3 attenuations x 2 decoders, less one;
@@ -80,7 +79,7 @@ TEST(CodewordRetries, AFailedRetryLeavesTheBitsAlone) {
         "qarel_ldpc_bch_decode", "--fec-rate", "3", "--alist", "a", "--retry-llr-scale", "0"});
     const RetryPlan plan = build_retry_plan(options);
     const auto graph = ldpc::load_alist_graph(qarel::test::generated_code_alist(3));
-    const RetryContext context{&ldpc::fec_profile_for_rate(3), &graph, &plan, 0, std::nullopt};
+    const RetryContext context{&ldpc::fec_profile_for_rate(3), &graph, &plan, 0, nullptr};
     const NoisyCodeword codeword(1);
     std::vector<std::uint8_t> bits(graph.variable_count, 1);
     const auto outcome = run_codeword_retries({codeword.llrs, bits, 0, 1}, bits, context);

@@ -151,7 +151,7 @@ TEST(ContextRetry, RepeatsTheAttemptAndAcceptsOnlyAContinuousCodeword) {
         "qarel_ldpc_bch_decode", "--fec-rate", "3", "--alist", "a", "--max-iterations", "1", "--retry-max-iterations",
         "1", "--retry-final-failed-syndrome-solve-count", "300", "--retry-require-ts-packet-continuity"});
     const RetryPlan plan = build_retry_plan(options);
-    const RetryContext rc{&profile, &graph, &plan, 0, std::nullopt};
+    const RetryContext rc{&profile, &graph, &plan, 0, nullptr};
     const std::span<const std::uint8_t> slot0(frame.bits.data(), 7488);
 
     // Slot 0 at 5 dB: one iteration leaves errors that the solve removes.
@@ -187,7 +187,7 @@ TEST(ContextRetry, RepeatsTheAttemptAndAcceptsOnlyAContinuousCodeword) {
                                    static_cast<std::uint8_t>(h[3] & 0x0f)};
     RetryPlan with_template = plan;
     with_template.ts_header_templates = {rule};
-    const RetryContext templated{&profile, &graph, &with_template, 0, std::nullopt};
+    const RetryContext templated{&profile, &graph, &with_template, 0, nullptr};
     EXPECT_TRUE(retry_with_ts_context(codeword, {}, templated));
     with_template.ts_header_templates[0].continuity_counter = static_cast<std::uint8_t>((rule.continuity_counter + 1) & 15);
     EXPECT_FALSE(retry_with_ts_context(codeword, {}, templated));

@@ -137,7 +137,7 @@ TEST(PacketEmitter, GuardFlagsRepeatsAndJumpsOnce) {
     EXPECT_TRUE(within.emitter.pending_pids().empty());
     Bytes next = join({packet(0x400, 1), packet(0x400, 3)});
     within.emit(next);
-    EXPECT_EQ(within.emitter.pending_pids(), (std::unordered_set<std::uint16_t>{0x400}));
+    EXPECT_EQ(within.emitter.pending_pids().pids(), (std::vector<std::uint16_t>{0x400}));
 }
 
 TEST(PacketEmitter, GuardSkipsSignalledDiscontinuitiesNullAndSignallingPackets) {
@@ -207,12 +207,12 @@ TEST(PacketEmitter, LossesMakeOnlySeenPidsPending) {
     Bytes seen = join({packet(0x100, 1), packet(0x1fff, 0), packet(0x300, 0, 2, 183)});
     e.emit(seen);
     e.emitter.note_untraceable_loss();
-    EXPECT_EQ(e.emitter.pending_pids(), (std::unordered_set<std::uint16_t>{0x100}));
+    EXPECT_EQ(e.emitter.pending_pids().pids(), (std::vector<std::uint16_t>{0x100}));
     // An untrusted drop counts as an untraceable loss.
     EmitterUnderTest untrusted(true, false);
     untrusted.emit(seen);
     untrusted.emitter.note_dropped_chunk(join({packet(0x500, 0)}), false);
-    EXPECT_EQ(untrusted.emitter.pending_pids(), (std::unordered_set<std::uint16_t>{0x100}));
+    EXPECT_EQ(untrusted.emitter.pending_pids().pids(), (std::vector<std::uint16_t>{0x100}));
 }
 
 TEST(Provenance, RowsDescribeWholeFramesSalvagedAndBrokenPackets) {

@@ -1,0 +1,386 @@
+#pragma once
+// The many-codeword min-sum decoder, written once over a small set of lane operations
+// (`Ops`) so that each instruction set gets the same algorithm. A translation unit includes
+// its standard headers, switches the compiler's target, defines its Ops and then includes
+// this header: everything defined here is compiled for that target, while the standard
+// library's code (declared earlier) keeps the default one.
+//
+// Layout: W codewords ("lanes") are interleaved, element [i * W + lane]. Instead of one
+// message per edge, each check keeps its two scaled minima per lane, and each edge two bit
+// masks: the lanes where the edge held its check's minimum and the lanes where its message
+// was negative. Every message is rebuilt from them exactly, so the working set is the
+// posteriors plus a few bytes per edge and fits the core's cache.
+//
+// Each lane performs exactly the float operations of decode_min_sum_flooding or
+// decode_min_sum_layered on its codeword, in the same order: the results are identical to
+// decoding it alone. Only the sign of a zero may differ inside the flooding decoder's
+// variable-to-check values, which only enter through their magnitude and "below zero".
+
+#include "decoder/ldpc/codeword_decoder.hpp"
+
+namespace qarel::ldpc::lanes {
+
+template <typename T>
+struct AlignedArray {
+    explicit AlignedArray(std::size_t count)
+        : data(static_cast<T*>(::operator new[](count * sizeof(T) + 1, std::align_val_t{64}))), size(count) {
+        for (std::size_t i = 0; i < count; ++i) data[i] = T{};
+    }
+    ~AlignedArray() { ::operator delete[](data, std::align_val_t{64}); }
+    AlignedArray(const AlignedArray&) = delete;
+    AlignedArray& operator=(const AlignedArray&) = delete;
+
+    T& operator[](std::size_t i) { return data[i]; }
+    const T& operator[](std::size_t i) const { return data[i]; }
+
+    T* data;
+    std::size_t size;
+};
+
+constexpr std::uint32_t kNoJob = UINT32_MAX;
+
+template <typename Ops>
+class LaneDecoder final : public CodewordDecoder {
+public:
+    static constexpr std::size_t W = Ops::kWidth;
+    using Vec = typename Ops::Vec;
+    using Mask = typename Ops::Mask;
+    using Bits = typename Ops::Bits;
+    using Index = typename Ops::Index;
+
+    // Per edge and lane: whether its last message was negative, and whether the edge held its
+    // check's first minimum (so the message carried the second).
+    struct EdgeMasks {
+        Bits negative;
+        Bits holds_min1;
+    };
+
+    LaneDecoder(const LdpcGraph& graph, LdpcKernel kernel)
+        : kernel_(kernel),
+          variables_(graph.variable_count),
+          checks_(graph.check_count()),
+          check_offsets_(checks_ + 1),
+          edge_offsets_(graph.edge_count()),
+          repeats_variable_(checks_),
+          llrs_(variables_ * W),
+          posterior_{AlignedArray<float>(variables_ * W), AlignedArray<float>(variables_ * W)},
+          minima_(checks_ * 2 * W),
+          edge_masks_(graph.edge_count()),
+          check_signs_(max_degree(graph)),
+          incoming_(max_degree(graph) * W) {
+        for (std::size_t c = 0; c <= checks_; ++c) check_offsets_[c] = static_cast<std::uint32_t>(graph.check_offsets[c]);
+        for (std::size_t e = 0; e < edge_offsets_.size; ++e)
+            edge_offsets_[e] = static_cast<std::uint32_t>(graph.edge_variables[e] * W);
+        for (std::size_t c = 0; c < checks_; ++c) {
+            const auto vars = graph.check_variables(c);
+            for (std::size_t i = 0; i < vars.size() && !repeats_variable_[c]; ++i)
+                for (std::size_t j = i + 1; j < vars.size(); ++j)
+                    if (vars[i] == vars[j]) repeats_variable_[c] = 1;
+        }
+        for (std::size_t l = 0; l < W; ++l) {
+            job_[l] = kNoJob;
+            iteration_[l] = 0;
+        }
+    }
+
+    LdpcKernel kernel() const override { return kernel_; }
+    std::size_t lanes() const override { return W; }
+
+    void decode(std::span<const CodewordJob> jobs, const MinSumSettings& settings, Schedule schedule) override {
+        check_codeword_jobs(jobs, variables_, settings);
+        if (schedule == Schedule::flooding) run_flooding(jobs, settings);
+        else run_layered(jobs, settings);
+        for (std::size_t l = 0; l < W; ++l) job_[l] = kNoJob;
+    }
+
+private:
+    static std::size_t max_degree(const LdpcGraph& graph) {
+        std::size_t degree = 1;
+        for (std::size_t c = 0; c < graph.check_count(); ++c)
+            degree = std::max<std::size_t>(degree, graph.check_offsets[c + 1] - graph.check_offsets[c]);
+        return degree;
+    }
+
+    bool busy() const {
+        for (std::size_t l = 0; l < W; ++l)
+            if (job_[l] != kNoJob) return true;
+        return false;
+    }
+
+    // Flooding: one pass both finds the syndrome of the posteriors it reads (the last
+    // iteration's, or the LLRs for a fresh lane) and computes the next posteriors into the
+    // other buffer, so a lane whose syndrome turns out zero still has its result intact.
+    void run_flooding(std::span<const CodewordJob> jobs, const MinSumSettings& settings) {
+        std::size_t next_job = 0;
+        refill(jobs, next_job, posterior_[current_]);
+        std::uint64_t weights[W];
+        while (busy()) {
+            flooding_pass(settings.attenuation, weights);
+            for (std::size_t l = 0; l < W; ++l) {
+                if (job_[l] == kNoJob) continue;
+                const std::uint64_t iteration = iteration_[l];
+                if (weights[l] != 0 && iteration < settings.max_iterations) {
+                    iteration_[l] = iteration + 1;
+                    continue;
+                }
+                finish(jobs[job_[l]], l, posterior_[current_],
+                       weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
+                                       : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
+            }
+            current_ ^= 1;
+            refill(jobs, next_job, posterior_[current_]);
+        }
+    }
+
+    // Layered: the posteriors are updated in place, so the syndrome is checked before each
+    // pass, and again for lanes refilled before it.
+    void run_layered(std::span<const CodewordJob> jobs, const MinSumSettings& settings) {
+        std::size_t next_job = 0;
+        AlignedArray<float>& posterior = posterior_[current_];
+        refill(jobs, next_job, posterior);
+        std::uint64_t weights[W];
+        while (busy()) {
+            syndromes(posterior, weights);
+            bool freed = false;
+            for (std::size_t l = 0; l < W; ++l) {
+                if (job_[l] == kNoJob) continue;
+                const std::uint64_t iteration = iteration_[l];
+                if (weights[l] != 0 && iteration < settings.max_iterations) continue;
+                finish(jobs[job_[l]], l, posterior,
+                       weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
+                                       : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
+                freed = true;
+            }
+            if (freed && refill(jobs, next_job, posterior)) continue;
+            if (!busy()) break;
+            layered_pass(posterior, settings.attenuation);
+            for (std::size_t l = 0; l < W; ++l)
+                if (job_[l] != kNoJob) ++iteration_[l];
+        }
+    }
+
+    void finish(const CodewordJob& job, std::size_t lane, const AlignedArray<float>& posterior,
+                const LdpcDecodeResult& result) {
+        const float* __restrict values = posterior.data + lane;
+        std::uint8_t* __restrict bits = job.hard_bits.data();
+        const std::size_t variables = variables_;
+        for (std::size_t v = 0; v < variables; ++v) bits[v] = values[v * W] < 0.0f ? 1 : 0;
+        *job.result = result;
+        job_[lane] = kNoJob;
+    }
+
+    // Loads the next jobs into free lanes, as a decode alone starts: posteriors equal to the
+    // LLRs and every check-to-variable message +0. A lane left without a job decodes zeros,
+    // which keeps its arithmetic tame; its results are never read. Returns whether a job
+    // was loaded.
+    bool refill(std::span<const CodewordJob> jobs, std::size_t& next_job, AlignedArray<float>& posterior_array) {
+        bool loaded = false;
+        std::uint32_t reset = 0;
+        float* __restrict llrs = llrs_.data;
+        float* __restrict posterior = posterior_array.data;
+        for (std::size_t l = 0; l < W; ++l) {
+            if (job_[l] != kNoJob) continue;
+            const bool has_job = next_job < jobs.size();
+            if (!has_job && cleared_[l]) continue;
+            const float* input = has_job ? jobs[next_job].llrs.data() : nullptr;
+            const std::size_t variables = variables_;
+            for (std::size_t v = 0; v < variables; ++v) llrs[v * W + l] = posterior[v * W + l] = input ? input[v] : 0.0f;
+            reset |= 1u << l;
+            iteration_[l] = 0;
+            cleared_[l] = !has_job;
+            if (has_job) {
+                job_[l] = static_cast<std::uint32_t>(next_job++);
+                loaded = true;
+            }
+        }
+        if (reset == 0) return loaded;
+        float* __restrict minima = minima_.data;
+        const std::size_t checks = checks_;
+        for (std::size_t c = 0; c < checks; ++c)
+            for (std::size_t l = 0; l < 2 * W; ++l)
+                if ((reset >> (l % W)) & 1u) minima[c * 2 * W + l] = 0.0f;
+        const Bits keep = static_cast<Bits>(~reset);
+        EdgeMasks* __restrict masks = edge_masks_.data;
+        const std::size_t edges = edge_masks_.size;
+        for (std::size_t e = 0; e < edges; ++e) {
+            masks[e].negative &= keep;
+            masks[e].holds_min1 &= keep;
+        }
+        return loaded;
+    }
+
+    // Adds the lanes whose bits are set to the per-lane counts.
+    static void count_lanes(Bits bits, std::uint64_t* weights) {
+        for (std::size_t l = 0; l < W; ++l) weights[l] += (bits >> l) & 1u;
+    }
+
+    // An edge's message from its check's scaled minima and the edge's masks.
+    static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, Mask negative) {
+        return Ops::negate_where(Ops::select(holds_min1, scaled_min1, scaled_min2), negative);
+    }
+    static Vec message(Vec scaled_min1, Vec scaled_min2, EdgeMasks masks) {
+        return message(scaled_min1, scaled_min2, Ops::from_bits(masks.holds_min1), Ops::from_bits(masks.negative));
+    }
+
+    struct CheckSummary {
+        Vec min1 = Ops::broadcast(__builtin_inff());
+        Vec min2 = Ops::broadcast(__builtin_inff());
+        Index min1_edge;
+        Mask negative = Ops::no_lanes();
+
+        explicit CheckSummary(Index begin) : min1_edge(begin) {}
+
+        // The first edge to reach the minimum keeps it; a NaN never does. `lesser` keeps its
+        // second operand on a tie or a NaN, as the plain decoder's "below" tests do.
+        void add(Index edge, Vec x, Mask x_negative) {
+            const Vec magnitude = Ops::abs(x);
+            const Mask smaller = Ops::less(magnitude, min1);
+            min2 = Ops::select(smaller, Ops::lesser(magnitude, min2), min1);
+            min1 = Ops::lesser(magnitude, min1);
+            min1_edge = Ops::index_select(smaller, min1_edge, edge);
+            negative = Ops::mask_xor(negative, x_negative);
+        }
+    };
+
+    void flooding_pass(float attenuation, std::uint64_t* weights) {
+        const float* __restrict previous = posterior_[current_].data;
+        float* __restrict next = posterior_[current_ ^ 1].data;
+        const float* __restrict llrs = llrs_.data;
+        const std::uint32_t* __restrict check_offsets = check_offsets_.data;
+        const std::uint32_t* __restrict edge_offsets = edge_offsets_.data;
+        float* __restrict minima_of = minima_.data;
+        EdgeMasks* __restrict masks = edge_masks_.data;
+        Bits* __restrict signs = check_signs_.data;
+        const std::size_t values = variables_ * W;
+        const std::size_t checks = checks_;
+        for (std::size_t i = 0; i < values; i += W) Ops::store(next + i, Ops::load(llrs + i));
+        for (std::size_t l = 0; l < W; ++l) weights[l] = 0;
+        const Vec zero = Ops::broadcast(0.0f);
+        const Vec scale = Ops::broadcast(attenuation);
+        for (std::size_t c = 0; c < checks; ++c) {
+            const std::uint32_t begin = check_offsets[c];
+            const std::uint32_t end = check_offsets[c + 1];
+            Mask unsatisfied = Ops::no_lanes();
+            if (end - begin == 1) {  // a lone edge sends +0
+                unsatisfied = Ops::less(Ops::load(previous + edge_offsets[begin]), zero);
+                float* p = next + edge_offsets[begin];
+                Ops::store(p, Ops::add(Ops::load(p), zero));
+                count_lanes(Ops::to_bits(unsatisfied), weights);
+                continue;
+            }
+            if (end == begin) continue;
+            float* minima = minima_of + c * 2 * W;
+            const Vec old_min1 = Ops::load(minima);
+            const Vec old_min2 = Ops::load(minima + W);
+            CheckSummary summary(Ops::index_broadcast(begin));
+            Index edge = Ops::index_broadcast(begin);
+            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+                const Vec p = Ops::load(previous + edge_offsets[e]);
+                unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(p, zero));
+                const Vec x = Ops::sub(p, message(old_min1, old_min2, masks[e]));
+                const Mask x_negative = Ops::less(x, zero);
+                summary.add(edge, x, x_negative);
+                signs[e - begin] = Ops::to_bits(x_negative);
+            }
+            count_lanes(Ops::to_bits(unsatisfied), weights);
+            const Vec min1 = Ops::mul(scale, summary.min1);
+            const Vec min2 = Ops::mul(scale, summary.min2);
+            Ops::store(minima, min1);
+            Ops::store(minima + W, min2);
+            edge = Ops::index_broadcast(begin);
+            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+                const Mask holds_min1 = Ops::index_equals(summary.min1_edge, edge);
+                const Mask negative = Ops::mask_xor(summary.negative, Ops::from_bits(signs[e - begin]));
+                float* p = next + edge_offsets[e];
+                Ops::store(p, Ops::add(Ops::load(p), message(min1, min2, holds_min1, negative)));
+                masks[e] = {Ops::to_bits(negative), Ops::to_bits(holds_min1)};
+            }
+        }
+    }
+
+    // A layered check's input on edge e: the posterior less the edge's last message.
+    static Vec incoming(const float* posterior, std::uint32_t offset, Vec old_min1, Vec old_min2, EdgeMasks masks) {
+        return Ops::sub(Ops::load(posterior + offset), message(old_min1, old_min2, masks));
+    }
+
+    void layered_pass(AlignedArray<float>& posterior_array, float attenuation) {
+        float* __restrict posterior = posterior_array.data;
+        const std::uint32_t* __restrict check_offsets = check_offsets_.data;
+        const std::uint32_t* __restrict edge_offsets = edge_offsets_.data;
+        float* __restrict minima_of = minima_.data;
+        EdgeMasks* __restrict masks = edge_masks_.data;
+        Bits* __restrict signs = check_signs_.data;
+        float* __restrict inputs = incoming_.data;
+        const Vec zero = Ops::broadcast(0.0f);
+        const Vec scale = Ops::broadcast(attenuation);
+        const std::size_t checks = checks_;
+        for (std::size_t c = 0; c < checks; ++c) {
+            const std::uint32_t begin = check_offsets[c];
+            const std::uint32_t end = check_offsets[c + 1];
+            if (end - begin < 2) continue;  // a lone edge's message stays +0: p - 0 is p
+            float* minima = minima_of + c * 2 * W;
+            const Vec old_min1 = Ops::load(minima);
+            const Vec old_min2 = Ops::load(minima + W);
+            CheckSummary summary(Ops::index_broadcast(begin));
+            Index edge = Ops::index_broadcast(begin);
+            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+                const Vec x = incoming(posterior, edge_offsets[e], old_min1, old_min2, masks[e]);
+                const Mask x_negative = Ops::less(x, zero);
+                summary.add(edge, x, x_negative);
+                Ops::store(inputs + (e - begin) * W, x);
+                signs[e - begin] = Ops::to_bits(x_negative);
+            }
+            const Vec min1 = Ops::mul(scale, summary.min1);
+            const Vec min2 = Ops::mul(scale, summary.min2);
+            Ops::store(minima, min1);
+            Ops::store(minima + W, min2);
+            // A check naming a variable twice sees its own first update, as the plain
+            // decoder does when it reads the posterior again.
+            const bool reread = repeats_variable_[c] != 0;
+            edge = Ops::index_broadcast(begin);
+            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+                const Vec x = reread ? incoming(posterior, edge_offsets[e], old_min1, old_min2, masks[e])
+                                     : Ops::load(inputs + (e - begin) * W);
+                const Mask holds_min1 = Ops::index_equals(summary.min1_edge, edge);
+                const Mask negative = Ops::mask_xor(
+                    summary.negative, reread ? Ops::less(x, zero) : Ops::from_bits(signs[e - begin]));
+                Ops::store(posterior + edge_offsets[e], Ops::add(x, message(min1, min2, holds_min1, negative)));
+                masks[e] = {Ops::to_bits(negative), Ops::to_bits(holds_min1)};
+            }
+        }
+    }
+
+    void syndromes(const AlignedArray<float>& posterior_array, std::uint64_t* weights) const {
+        const float* __restrict posterior = posterior_array.data;
+        const std::uint32_t* __restrict check_offsets = check_offsets_.data;
+        const std::uint32_t* __restrict edge_offsets = edge_offsets_.data;
+        const Vec zero = Ops::broadcast(0.0f);
+        for (std::size_t l = 0; l < W; ++l) weights[l] = 0;
+        const std::size_t checks = checks_;
+        for (std::size_t c = 0; c < checks; ++c) {
+            Mask unsatisfied = Ops::no_lanes();
+            for (std::uint32_t e = check_offsets[c]; e < check_offsets[c + 1]; ++e)
+                unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(Ops::load(posterior + edge_offsets[e]), zero));
+            count_lanes(Ops::to_bits(unsatisfied), weights);
+        }
+    }
+
+    LdpcKernel kernel_;
+    std::size_t variables_;
+    std::size_t checks_;
+    AlignedArray<std::uint32_t> check_offsets_;
+    AlignedArray<std::uint32_t> edge_offsets_;  // the edge's variable times W
+    AlignedArray<std::uint8_t> repeats_variable_;
+    AlignedArray<float> llrs_;
+    AlignedArray<float> posterior_[2];
+    unsigned current_ = 0;
+    AlignedArray<float> minima_;  // per check: W scaled first minima, then W scaled second
+    AlignedArray<EdgeMasks> edge_masks_;
+    AlignedArray<Bits> check_signs_;  // per edge of the current check: lanes whose input is below 0
+    AlignedArray<float> incoming_;    // per edge of the current check: the layered input
+    std::uint32_t job_[W];
+    std::uint64_t iteration_[W];
+    bool cleared_[W] = {};
+};
+
+}  // namespace qarel::ldpc::lanes

@@ -1,0 +1,63 @@
+// The lane decoder with AVX-512: one 512-bit register holds a value of 16 lanes, a mask is
+// a mask register. Compiled for AVX-512F (without FMA contraction); chosen at run time.
+#include <immintrin.h>
+
+#include "decoder/ldpc/lane_variants.hpp"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+#endif
+
+#include "decoder/ldpc/lane_kernel.hpp"
+
+namespace qarel::ldpc::lanes {
+namespace {
+
+struct Avx512Ops {
+    static constexpr std::size_t kWidth = 16;
+    using Vec = __m512;
+    using Mask = __mmask16;
+    using Bits = std::uint16_t;
+    using Index = __m512i;
+
+    static Vec load(const float* p) { return _mm512_load_ps(p); }
+    static void store(float* p, Vec x) { _mm512_store_ps(p, x); }
+    static Vec broadcast(float x) { return _mm512_set1_ps(x); }
+    static Vec add(Vec a, Vec b) { return _mm512_add_ps(a, b); }
+    static Vec sub(Vec a, Vec b) { return _mm512_sub_ps(a, b); }
+    static Vec mul(Vec a, Vec b) { return _mm512_mul_ps(a, b); }
+    // a < b ? a : b; the zero-masked form with every lane set spares GCC 12 a false warning.
+    static Vec lesser(Vec a, Vec b) { return _mm512_maskz_min_ps(0xffff, a, b); }
+    static Vec abs(Vec a) { return _mm512_abs_ps(a); }
+    static Mask less(Vec a, Vec b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ); }
+    static Vec select(Mask m, Vec if_clear, Vec if_set) { return _mm512_mask_blend_ps(m, if_clear, if_set); }
+    static Vec negate_where(Vec a, Mask m) {
+        const __m512i bits = _mm512_castps_si512(a);
+        return _mm512_castsi512_ps(_mm512_mask_xor_epi32(bits, m, bits, _mm512_set1_epi32(INT32_MIN)));
+    }
+    static Mask no_lanes() { return 0; }
+    static Mask mask_xor(Mask a, Mask b) { return static_cast<Mask>(a ^ b); }
+    static Bits to_bits(Mask m) { return m; }
+    static Mask from_bits(Bits b) { return b; }
+    static Index index_broadcast(std::uint32_t e) { return _mm512_set1_epi32(static_cast<int>(e)); }
+    static Index index_next(Index index) { return _mm512_add_epi32(index, _mm512_set1_epi32(1)); }
+    static Index index_select(Mask m, Index index, Index candidate) { return _mm512_mask_mov_epi32(index, m, candidate); }
+    static Mask index_equals(Index a, Index b) { return _mm512_cmpeq_epi32_mask(a, b); }
+};
+
+}  // namespace
+
+std::unique_ptr<CodewordDecoder> make_avx512_decoder(const LdpcGraph& graph) {
+    return std::make_unique<LaneDecoder<Avx512Ops>>(graph, LdpcKernel::avx512);
+}
+
+}  // namespace qarel::ldpc::lanes
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif

@@ -1,0 +1,143 @@
+#include "decoder/ldpc/codeword_decoder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "decoder/ldpc/fec_profile.hpp"
+#include "tests/support/test_support.hpp"
+#include "tools/testgen/channel.hpp"
+#include "tools/testgen/qc_code.hpp"
+
+namespace qarel::ldpc {
+namespace {
+
+struct Decoded {
+    std::vector<LdpcDecodeResult> results;
+    std::vector<std::vector<std::uint8_t>> bits;
+};
+
+Decoded decode_alone(const std::vector<std::vector<float>>& codewords, const LdpcGraph& graph,
+                     const MinSumSettings& settings, Schedule schedule) {
+    Decoded d{std::vector<LdpcDecodeResult>(codewords.size()),
+              std::vector<std::vector<std::uint8_t>>(codewords.size(), std::vector<std::uint8_t>(graph.variable_count))};
+    for (std::size_t i = 0; i < codewords.size(); ++i)
+        d.results[i] = schedule == Schedule::flooding ? decode_min_sum_flooding(codewords[i], graph, d.bits[i], settings)
+                                                      : decode_min_sum_layered(codewords[i], graph, d.bits[i], settings);
+    return d;
+}
+
+// Decodes the codewords with `decoder`, split into calls of `per_call` jobs.
+Decoded decode_with(CodewordDecoder& decoder, const std::vector<std::vector<float>>& codewords, std::uint64_t variables,
+                    const MinSumSettings& settings, Schedule schedule, std::size_t per_call) {
+    Decoded d{std::vector<LdpcDecodeResult>(codewords.size(), {99, false, 99}),
+              std::vector<std::vector<std::uint8_t>>(codewords.size(), std::vector<std::uint8_t>(variables, 9))};
+    for (std::size_t first = 0; first < codewords.size(); first += per_call) {
+        std::vector<CodewordJob> jobs;
+        for (std::size_t i = first; i < std::min(codewords.size(), first + per_call); ++i)
+            jobs.push_back({codewords[i], d.bits[i], &d.results[i]});
+        decoder.decode(jobs, settings, schedule);
+    }
+    return d;
+}
+
+// Every kernel, one decoder reused for both schedules and for whole and split calls, gives
+// each codeword exactly the iterations, flag, syndrome weight and hard bits of decoding it
+// alone with the plain decoder.
+void expect_kernels_match_plain(const std::vector<std::vector<float>>& codewords, const LdpcGraph& graph,
+                                const MinSumSettings& settings) {
+    for (const LdpcKernel kernel : available_ldpc_kernels()) {
+        SCOPED_TRACE(ldpc_kernel_name(kernel));
+        const auto decoder = make_codeword_decoder(graph, kernel);
+        EXPECT_EQ(decoder->kernel(), kernel);
+        EXPECT_EQ(decoder->lanes(), ldpc_kernel_lanes(kernel));
+        for (const Schedule schedule : {Schedule::flooding, Schedule::layered}) {
+            SCOPED_TRACE(schedule == Schedule::flooding ? "flooding" : "layered");
+            const Decoded expected = decode_alone(codewords, graph, settings, schedule);
+            for (const std::size_t per_call : {codewords.size(), std::size_t{3}}) {
+                const Decoded got = decode_with(*decoder, codewords, graph.variable_count, settings, schedule, per_call);
+                for (std::size_t i = 0; i < codewords.size(); ++i) {
+                    EXPECT_EQ(got.results[i], expected.results[i]) << "codeword " << i << ", " << per_call << " a call";
+                    EXPECT_EQ(got.bits[i], expected.bits[i]) << "codeword " << i << ", " << per_call << " a call";
+                }
+            }
+        }
+    }
+}
+
+TEST(CodewordDecoder, EveryKernelMatchesThePlainDecodersOnRandomCodewords) {
+    std::mt19937_64 engine(2026);
+    for (const std::uint64_t rate : {1u, 2u, 3u}) {
+        SCOPED_TRACE(rate);
+        const auto& profile = fec_profile_for_rate(rate);
+        const auto base = testgen::generate_dtmb_like_code({.rate = rate});
+        const LdpcGraph graph = build_ldpc_graph(testgen::expand_base_matrix(base), base.variable_count());
+        const double waterfall_db[] = {-2.5, 0.0, 2.2};
+        std::vector<std::vector<float>> codewords;
+        for (int i = 0; i < 13; ++i) {
+            std::vector<std::uint8_t> message(profile.message_bits);
+            for (auto& bit : message) bit = engine() & 1u;
+            // Noise around the waterfall, so some lanes converge early, some late, some never.
+            testgen::Channel channel({.kind = testgen::ChannelKind::bpsk,
+                                      .esn0_db = waterfall_db[rate - 1] - 1.5 + 0.2 * i,
+                                      .seed = engine()});
+            auto llrs = channel.transmit(testgen::encode_dtmb_like_codeword(base, message));
+            std::fill_n(llrs.begin(), 5, 0.0f);
+            // Coarse steps make ties between magnitudes and exact zeros common.
+            if (i % 3 == 1)
+                for (float& llr : llrs) llr = std::round(llr * 2.0f) / 2.0f;
+            if (i % 4 == 2)
+                for (std::size_t v = 0; v < llrs.size(); v += 7) llrs[v] = (v % 2 == 0) ? 0.0f : -0.0f;
+            codewords.push_back(std::move(llrs));
+        }
+        // Codewords that need no iteration between the noisy ones, so lanes are refilled both
+        // at once and after iterating.
+        codewords.insert(codewords.begin() + 3, std::vector<float>(graph.variable_count, 1.0f));
+        codewords.insert(codewords.begin() + 9, 2, std::vector<float>(graph.variable_count, 1.0f));
+        const std::uint64_t limits[] = {1, 2 + engine() % 48, 50};
+        const float attenuations[] = {0.5f, 1.0f, 0.75f};
+        for (int k = 0; k < 3; ++k) {
+            SCOPED_TRACE(limits[k]);
+            expect_kernels_match_plain(codewords, graph, {limits[k], attenuations[k]});
+        }
+    }
+}
+
+TEST(CodewordDecoder, TiesZerosAndSmallChecksAsAlone) {
+    // Checks of one, none and a repeated variable, besides ordinary ones.
+    const LdpcGraph graph = build_ldpc_graph(CheckRows::from_lists({{0, 1, 2}, {2}, {}, {1, 3}, {3, 3}, {0, 2, 3}}), 4);
+    std::vector<std::vector<float>> codewords{{2.0f, -2.0f, 5.0f, 1.0f},   {0.0f, -3.0f, -0.0f, 2.0f},
+                                              {-0.0f, 0.0f, 1.0f, -1.0f},  {1.0f, 1.0f, -1.0f, 1.0f},
+                                              {-1.0f, -1.0f, -1.0f, -1.0f}, {INFINITY, -2.0f, 2.0f, -INFINITY}};
+    for (int i = 0; i < 30; ++i) codewords.push_back({0.5f * (i % 5) - 1.0f, 1.0f - 0.5f * (i % 3), -0.5f, 0.5f * (i % 2)});
+    for (const std::uint64_t limit : {1u, 3u, 10u}) expect_kernels_match_plain(codewords, graph, {limit, 0.75f});
+}
+
+TEST(CodewordDecoder, KernelNamesAndArgumentChecks) {
+    for (const LdpcKernel kernel : available_ldpc_kernels())
+        EXPECT_EQ(ldpc_kernel_from_name(ldpc_kernel_name(kernel)), kernel);
+    EXPECT_EQ(ldpc_kernel_from_name("sse9"), std::nullopt);
+    EXPECT_EQ(available_ldpc_kernels().front(), LdpcKernel::plain);
+    EXPECT_TRUE(ldpc_kernel_available(selected_ldpc_kernel()));
+
+    const LdpcGraph graph = build_ldpc_graph(CheckRows::from_lists({{0, 1}}), 2);
+    std::vector<float> llrs(2, 1.0f), short_llrs(1, 1.0f);
+    std::vector<std::uint8_t> bits(2);
+    LdpcDecodeResult result;
+    for (const LdpcKernel kernel : available_ldpc_kernels()) {
+        const auto decoder = make_codeword_decoder(graph, kernel);
+        const auto error = [&](std::span<const float> input, const MinSumSettings& settings) {
+            const std::vector<CodewordJob> jobs{{input, bits, &result}};
+            return test::error_message<std::invalid_argument>(
+                [&] { decoder->decode(jobs, settings, Schedule::flooding); });
+        };
+        EXPECT_EQ(error(llrs, {0, 0.75f}), "LDPC max iterations must be positive");
+        EXPECT_EQ(error(llrs, {5, 0.0f}), "LDPC attenuation must be positive and finite");
+        EXPECT_EQ(error(short_llrs, {5, 0.75f}), "LDPC input/output size must match graph variable count");
+        EXPECT_NO_THROW(decoder->decode({}, {5, 0.75f}, Schedule::layered));
+    }
+}
+
+}  // namespace
+}  // namespace qarel::ldpc
