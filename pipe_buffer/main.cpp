@@ -88,6 +88,10 @@ int main(int argc, char** argv) {
 #endif
     const std::string program = argc > 0 ? argv[0] : "qarel_pipe_buffer";
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::cout << "qarel_pipe_buffer " QAREL_VERSION "\nbuild: " QAREL_BUILD_TYPE "\n" << std::flush;
+        return std::cout ? 0 : 1;
+    }
     try {
         return run(arguments);
     } catch (const qarel::pipe::HelpRequested&) {

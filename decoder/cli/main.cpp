@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "decoder/cli/run_driver.hpp"
+#include "decoder/cli/version.hpp"
 
 int main(int argc, char** argv) {
 #ifdef SIGPIPE
@@ -11,5 +12,9 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     const std::vector<std::string> arguments(argv, argv + argc);
+    if (arguments.size() == 2 && arguments[1] == "--version") {
+        std::cout << qarel::cli::decoder_version_text() << std::flush;
+        return std::cout ? 0 : 1;
+    }
     return qarel::cli::run_decoder(arguments, std::cerr);
 }

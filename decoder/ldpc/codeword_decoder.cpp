@@ -113,7 +113,7 @@ std::unique_ptr<CodewordDecoder> make_codeword_decoder(const LdpcGraph& graph, L
     validate_ldpc_graph(graph);
     if (!ldpc_kernel_available(kernel)) throw std::invalid_argument("LDPC kernel is not available");
     if (kernel == LdpcKernel::plain) return std::make_unique<PlainDecoder>(graph);
-    if (graph.edge_count() >= UINT32_MAX / 16 || graph.variable_count >= UINT32_MAX / 16)
+    if (graph.edge_count() >= UINT32_MAX || graph.variable_count > UINT16_MAX + 1u)
         throw std::invalid_argument("LDPC graph is too large for the lane decoder");
     switch (kernel) {
 #if defined(__x86_64__)

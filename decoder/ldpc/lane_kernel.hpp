@@ -60,7 +60,7 @@ public:
           variables_(graph.variable_count),
           checks_(graph.check_count()),
           check_offsets_(checks_ + 1),
-          edge_offsets_(graph.edge_count()),
+          edge_variables_(graph.edge_count()),
           repeats_variable_(checks_),
           llrs_(variables_ * W),
           posterior_{AlignedArray<float>(variables_ * W), AlignedArray<float>(variables_ * W)},
@@ -69,8 +69,8 @@ public:
           check_signs_(max_degree(graph)),
           incoming_(max_degree(graph) * W) {
         for (std::size_t c = 0; c <= checks_; ++c) check_offsets_[c] = static_cast<std::uint32_t>(graph.check_offsets[c]);
-        for (std::size_t e = 0; e < edge_offsets_.size; ++e)
-            edge_offsets_[e] = static_cast<std::uint32_t>(graph.edge_variables[e] * W);
+        for (std::size_t e = 0; e < edge_variables_.size; ++e)
+            edge_variables_[e] = static_cast<std::uint16_t>(graph.edge_variables[e]);
         for (std::size_t c = 0; c < checks_; ++c) {
             const auto vars = graph.check_variables(c);
             for (std::size_t i = 0; i < vars.size() && !repeats_variable_[c]; ++i)
@@ -209,6 +209,9 @@ private:
         return loaded;
     }
 
+    // Where variable v's W lanes start.
+    static std::size_t row(std::uint16_t v) { return std::size_t{v} * W; }
+
     // Adds the lanes whose bits are set to the per-lane counts.
     static void count_lanes(Bits bits, std::uint64_t* weights) {
         for (std::size_t l = 0; l < W; ++l) weights[l] += (bits >> l) & 1u;
@@ -247,7 +250,7 @@ private:
         float* __restrict next = posterior_[current_ ^ 1].data;
         const float* __restrict llrs = llrs_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
-        const std::uint32_t* __restrict edge_offsets = edge_offsets_.data;
+        const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
         EdgeMasks* __restrict masks = edge_masks_.data;
         Bits* __restrict signs = check_signs_.data;
@@ -262,8 +265,8 @@ private:
             const std::uint32_t end = check_offsets[c + 1];
             Mask unsatisfied = Ops::no_lanes();
             if (end - begin == 1) {  // a lone edge sends +0
-                unsatisfied = Ops::less(Ops::load(previous + edge_offsets[begin]), zero);
-                float* p = next + edge_offsets[begin];
+                unsatisfied = Ops::less(Ops::load(previous + row(edge_variables[begin])), zero);
+                float* p = next + row(edge_variables[begin]);
                 Ops::store(p, Ops::add(Ops::load(p), zero));
                 count_lanes(Ops::to_bits(unsatisfied), weights);
                 continue;
@@ -275,7 +278,7 @@ private:
             CheckSummary summary(Ops::index_broadcast(begin));
             Index edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Vec p = Ops::load(previous + edge_offsets[e]);
+                const Vec p = Ops::load(previous + row(edge_variables[e]));
                 unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(p, zero));
                 const Vec x = Ops::sub(p, message(old_min1, old_min2, masks[e]));
                 const Mask x_negative = Ops::less(x, zero);
@@ -291,7 +294,7 @@ private:
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
                 const Mask holds_min1 = Ops::index_equals(summary.min1_edge, edge);
                 const Mask negative = Ops::mask_xor(summary.negative, Ops::from_bits(signs[e - begin]));
-                float* p = next + edge_offsets[e];
+                float* p = next + row(edge_variables[e]);
                 Ops::store(p, Ops::add(Ops::load(p), message(min1, min2, holds_min1, negative)));
                 masks[e] = {Ops::to_bits(negative), Ops::to_bits(holds_min1)};
             }
@@ -299,14 +302,14 @@ private:
     }
 
     // A layered check's input on edge e: the posterior less the edge's last message.
-    static Vec incoming(const float* posterior, std::uint32_t offset, Vec old_min1, Vec old_min2, EdgeMasks masks) {
+    static Vec incoming(const float* posterior, std::size_t offset, Vec old_min1, Vec old_min2, EdgeMasks masks) {
         return Ops::sub(Ops::load(posterior + offset), message(old_min1, old_min2, masks));
     }
 
     void layered_pass(AlignedArray<float>& posterior_array, float attenuation) {
         float* __restrict posterior = posterior_array.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
-        const std::uint32_t* __restrict edge_offsets = edge_offsets_.data;
+        const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
         EdgeMasks* __restrict masks = edge_masks_.data;
         Bits* __restrict signs = check_signs_.data;
@@ -324,7 +327,7 @@ private:
             CheckSummary summary(Ops::index_broadcast(begin));
             Index edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Vec x = incoming(posterior, edge_offsets[e], old_min1, old_min2, masks[e]);
+                const Vec x = incoming(posterior, row(edge_variables[e]), old_min1, old_min2, masks[e]);
                 const Mask x_negative = Ops::less(x, zero);
                 summary.add(edge, x, x_negative);
                 Ops::store(inputs + (e - begin) * W, x);
@@ -339,12 +342,12 @@ private:
             const bool reread = repeats_variable_[c] != 0;
             edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Vec x = reread ? incoming(posterior, edge_offsets[e], old_min1, old_min2, masks[e])
+                const Vec x = reread ? incoming(posterior, row(edge_variables[e]), old_min1, old_min2, masks[e])
                                      : Ops::load(inputs + (e - begin) * W);
                 const Mask holds_min1 = Ops::index_equals(summary.min1_edge, edge);
                 const Mask negative = Ops::mask_xor(
                     summary.negative, reread ? Ops::less(x, zero) : Ops::from_bits(signs[e - begin]));
-                Ops::store(posterior + edge_offsets[e], Ops::add(x, message(min1, min2, holds_min1, negative)));
+                Ops::store(posterior + row(edge_variables[e]), Ops::add(x, message(min1, min2, holds_min1, negative)));
                 masks[e] = {Ops::to_bits(negative), Ops::to_bits(holds_min1)};
             }
         }
@@ -353,14 +356,14 @@ private:
     void syndromes(const AlignedArray<float>& posterior_array, std::uint64_t* weights) const {
         const float* __restrict posterior = posterior_array.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
-        const std::uint32_t* __restrict edge_offsets = edge_offsets_.data;
+        const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         const Vec zero = Ops::broadcast(0.0f);
         for (std::size_t l = 0; l < W; ++l) weights[l] = 0;
         const std::size_t checks = checks_;
         for (std::size_t c = 0; c < checks; ++c) {
             Mask unsatisfied = Ops::no_lanes();
             for (std::uint32_t e = check_offsets[c]; e < check_offsets[c + 1]; ++e)
-                unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(Ops::load(posterior + edge_offsets[e]), zero));
+                unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(Ops::load(posterior + row(edge_variables[e])), zero));
             count_lanes(Ops::to_bits(unsatisfied), weights);
         }
     }
@@ -369,7 +372,7 @@ private:
     std::size_t variables_;
     std::size_t checks_;
     AlignedArray<std::uint32_t> check_offsets_;
-    AlignedArray<std::uint32_t> edge_offsets_;  // the edge's variable times W
+    AlignedArray<std::uint16_t> edge_variables_;  // 16 bits keep the hot arrays in the cache
     AlignedArray<std::uint8_t> repeats_variable_;
     AlignedArray<float> llrs_;
     AlignedArray<float> posterior_[2];

@@ -122,3 +122,17 @@ TEST(PipeBufferProgram, SetupErrorsPrintTheMessageAndUsage) {
 
 }  // namespace
 }  // namespace qarel::pipe
+
+namespace qarel::pipe {
+namespace {
+
+TEST(PipeBufferProgram, VersionNamesTheProgramAndBuild) {
+    const auto version = qarel::test::run_program(kProgram, {"--version"});
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_EQ(version.out.rfind("qarel_pipe_buffer ", 0), 0u) << version.out;
+    EXPECT_NE(version.out.find("\nbuild: "), std::string::npos);
+    EXPECT_EQ(version.err, "");
+}
+
+}  // namespace
+}  // namespace qarel::pipe

@@ -256,6 +256,10 @@ int run_stream(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
     try {
+        if (args.size() == 1 && args[0] == "--version") {
+            std::cout << "qarel_dtmb_testgen " QAREL_VERSION "\nbuild: " QAREL_BUILD_TYPE "\n" << std::flush;
+            return std::cout ? 0 : 1;
+        }
         if (args.empty() || args[0] == "-h" || args[0] == "--help") {
             std::cerr << kUsage;
             return args.empty() ? 2 : 0;

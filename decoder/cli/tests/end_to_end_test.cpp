@@ -326,6 +326,20 @@ TEST(EndToEnd, EveryKernelForcedThroughTheEnvironmentGivesTheSameRun) {
     EXPECT_EQ(unknown.err, "qarel_ldpc_bch_decode: QAREL_LDPC_KERNEL names no LDPC kernel: sse9\n");
 }
 
+TEST(EndToEnd, VersionNamesTheBuildAndTheKernels) {
+    const auto version = run_program(kDecoder, {"--version"});
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_EQ(version.out.rfind("qarel_ldpc_bch_decode ", 0), 0u) << version.out;
+    EXPECT_NE(version.out.find("\nbuild: "), std::string::npos);
+    std::string kernels = "\nldpc kernels:";
+    for (const ldpc::LdpcKernel kernel : ldpc::available_ldpc_kernels()) kernels += ' ' + std::string(ldpc::ldpc_kernel_name(kernel));
+    EXPECT_NE(version.out.find(kernels + '\n'), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find("\nldpc kernel in use: " + std::string(ldpc::ldpc_kernel_name(ldpc::selected_ldpc_kernel())) + '\n'),
+              std::string::npos);
+    const auto forced = run_program("/bin/bash", {"-c", "QAREL_LDPC_KERNEL=generic '" + kDecoder + "' --version"});
+    EXPECT_NE(forced.out.find("\nldpc kernel in use: generic\n"), std::string::npos) << forced.out;
+}
+
 long children_max_rss_kib() {
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
