@@ -63,8 +63,11 @@ public:
           edge_variables_(graph.edge_count()),
           repeats_variable_(checks_),
           llrs_(variables_ * W),
-          posterior_{AlignedArray<float>(variables_ * W), AlignedArray<float>(variables_ * W)},
+          posterior_(variables_ * W),
           minima_(checks_ * 2 * W),
+          min1_edges_(checks_ * W),
+          parities_(checks_),
+          edge_signs_(graph.edge_count()),
           edge_masks_(graph.edge_count()),
           check_signs_(max_degree(graph)),
           incoming_(max_degree(graph) * W) {
@@ -107,28 +110,32 @@ private:
         return false;
     }
 
-    // Flooding: one pass both finds the syndrome of the posteriors it reads (the last
-    // iteration's, or the LLRs for a fresh lane) and computes the next posteriors into the
-    // other buffer, so a lane whose syndrome turns out zero still has its result intact.
+    // Flooding, in two phases an iteration. The check phase finds the syndrome of the
+    // posteriors (the last iteration's, or the LLRs of a fresh lane) and each check's new
+    // minima, signs and first-minimum edge; lanes whose syndrome is zero, or that reached the
+    // limit, finish there with their posteriors intact. The variable phase then rebuilds every
+    // posterior from the LLRs and the new messages, in the same order as the plain decoder.
     void run_flooding(std::span<const CodewordJob> jobs, const MinSumSettings& settings) {
         std::size_t next_job = 0;
-        refill(jobs, next_job, posterior_[current_]);
+        refill(jobs, next_job);
         std::uint64_t weights[W];
         while (busy()) {
-            flooding_pass(settings.attenuation, weights);
+            check_phase(settings.attenuation, weights);
+            bool iterating = false;
             for (std::size_t l = 0; l < W; ++l) {
                 if (job_[l] == kNoJob) continue;
                 const std::uint64_t iteration = iteration_[l];
                 if (weights[l] != 0 && iteration < settings.max_iterations) {
                     iteration_[l] = iteration + 1;
+                    iterating = true;
                     continue;
                 }
-                finish(jobs[job_[l]], l, posterior_[current_],
+                finish(jobs[job_[l]], l,
                        weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
                                        : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
             }
-            current_ ^= 1;
-            refill(jobs, next_job, posterior_[current_]);
+            if (iterating) variable_phase();
+            refill(jobs, next_job);
         }
     }
 
@@ -136,32 +143,30 @@ private:
     // pass, and again for lanes refilled before it.
     void run_layered(std::span<const CodewordJob> jobs, const MinSumSettings& settings) {
         std::size_t next_job = 0;
-        AlignedArray<float>& posterior = posterior_[current_];
-        refill(jobs, next_job, posterior);
+        refill(jobs, next_job);
         std::uint64_t weights[W];
         while (busy()) {
-            syndromes(posterior, weights);
+            syndromes(weights);
             bool freed = false;
             for (std::size_t l = 0; l < W; ++l) {
                 if (job_[l] == kNoJob) continue;
                 const std::uint64_t iteration = iteration_[l];
                 if (weights[l] != 0 && iteration < settings.max_iterations) continue;
-                finish(jobs[job_[l]], l, posterior,
+                finish(jobs[job_[l]], l,
                        weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
                                        : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
                 freed = true;
             }
-            if (freed && refill(jobs, next_job, posterior)) continue;
+            if (freed && refill(jobs, next_job)) continue;
             if (!busy()) break;
-            layered_pass(posterior, settings.attenuation);
+            layered_pass(settings.attenuation);
             for (std::size_t l = 0; l < W; ++l)
                 if (job_[l] != kNoJob) ++iteration_[l];
         }
     }
 
-    void finish(const CodewordJob& job, std::size_t lane, const AlignedArray<float>& posterior,
-                const LdpcDecodeResult& result) {
-        const float* __restrict values = posterior.data + lane;
+    void finish(const CodewordJob& job, std::size_t lane, const LdpcDecodeResult& result) {
+        const float* __restrict values = posterior_.data + lane;
         std::uint8_t* __restrict bits = job.hard_bits.data();
         const std::size_t variables = variables_;
         for (std::size_t v = 0; v < variables; ++v) bits[v] = values[v * W] < 0.0f ? 1 : 0;
@@ -173,11 +178,11 @@ private:
     // LLRs and every check-to-variable message +0. A lane left without a job decodes zeros,
     // which keeps its arithmetic tame; its results are never read. Returns whether a job
     // was loaded.
-    bool refill(std::span<const CodewordJob> jobs, std::size_t& next_job, AlignedArray<float>& posterior_array) {
+    bool refill(std::span<const CodewordJob> jobs, std::size_t& next_job) {
         bool loaded = false;
         std::uint32_t reset = 0;
         float* __restrict llrs = llrs_.data;
-        float* __restrict posterior = posterior_array.data;
+        float* __restrict posterior = posterior_.data;
         for (std::size_t l = 0; l < W; ++l) {
             if (job_[l] != kNoJob) continue;
             const bool has_job = next_job < jobs.size();
@@ -245,18 +250,16 @@ private:
         }
     };
 
-    void flooding_pass(float attenuation, std::uint64_t* weights) {
-        const float* __restrict previous = posterior_[current_].data;
-        float* __restrict next = posterior_[current_ ^ 1].data;
-        const float* __restrict llrs = llrs_.data;
+    void check_phase(float attenuation, std::uint64_t* weights) {
+        const float* __restrict posterior = posterior_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
-        EdgeMasks* __restrict masks = edge_masks_.data;
-        Bits* __restrict signs = check_signs_.data;
-        const std::size_t values = variables_ * W;
+        std::uint32_t* __restrict min1_edges = min1_edges_.data;
+        Bits* __restrict parities = parities_.data;
+        const EdgeMasks* __restrict masks = edge_masks_.data;
+        Bits* __restrict signs = edge_signs_.data;
         const std::size_t checks = checks_;
-        for (std::size_t i = 0; i < values; i += W) Ops::store(next + i, Ops::load(llrs + i));
         for (std::size_t l = 0; l < W; ++l) weights[l] = 0;
         const Vec zero = Ops::broadcast(0.0f);
         const Vec scale = Ops::broadcast(attenuation);
@@ -264,37 +267,66 @@ private:
             const std::uint32_t begin = check_offsets[c];
             const std::uint32_t end = check_offsets[c + 1];
             Mask unsatisfied = Ops::no_lanes();
-            if (end - begin == 1) {  // a lone edge sends +0
-                unsatisfied = Ops::less(Ops::load(previous + row(edge_variables[begin])), zero);
-                float* p = next + row(edge_variables[begin]);
-                Ops::store(p, Ops::add(Ops::load(p), zero));
+            if (end - begin < 2) {  // no check-node rule: a lone edge always sends +0
+                if (end != begin) unsatisfied = Ops::less(Ops::load(posterior + row(edge_variables[begin])), zero);
                 count_lanes(Ops::to_bits(unsatisfied), weights);
                 continue;
             }
-            if (end == begin) continue;
             float* minima = minima_of + c * 2 * W;
             const Vec old_min1 = Ops::load(minima);
             const Vec old_min2 = Ops::load(minima + W);
             CheckSummary summary(Ops::index_broadcast(begin));
             Index edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Vec p = Ops::load(previous + row(edge_variables[e]));
+                const Vec p = Ops::load(posterior + row(edge_variables[e]));
                 unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(p, zero));
                 const Vec x = Ops::sub(p, message(old_min1, old_min2, masks[e]));
                 const Mask x_negative = Ops::less(x, zero);
                 summary.add(edge, x, x_negative);
-                signs[e - begin] = Ops::to_bits(x_negative);
+                signs[e] = Ops::to_bits(x_negative);
             }
             count_lanes(Ops::to_bits(unsatisfied), weights);
-            const Vec min1 = Ops::mul(scale, summary.min1);
-            const Vec min2 = Ops::mul(scale, summary.min2);
-            Ops::store(minima, min1);
-            Ops::store(minima + W, min2);
-            edge = Ops::index_broadcast(begin);
+            Ops::store(minima, Ops::mul(scale, summary.min1));
+            Ops::store(minima + W, Ops::mul(scale, summary.min2));
+            Ops::index_store(min1_edges + c * W, summary.min1_edge);
+            parities[c] = Ops::to_bits(summary.negative);
+        }
+    }
+
+    void variable_phase() {
+        float* __restrict posterior = posterior_.data;
+        const float* __restrict llrs = llrs_.data;
+        const std::uint32_t* __restrict check_offsets = check_offsets_.data;
+        const std::uint16_t* __restrict edge_variables = edge_variables_.data;
+        const float* __restrict minima_of = minima_.data;
+        const std::uint32_t* __restrict min1_edges = min1_edges_.data;
+        const Bits* __restrict parities = parities_.data;
+        EdgeMasks* __restrict masks = edge_masks_.data;
+        const Bits* __restrict signs = edge_signs_.data;
+        const std::size_t values = variables_ * W;
+        const std::size_t checks = checks_;
+        for (std::size_t i = 0; i < values; i += W) Ops::store(posterior + i, Ops::load(llrs + i));
+        const Vec zero = Ops::broadcast(0.0f);
+        for (std::size_t c = 0; c < checks; ++c) {
+            const std::uint32_t begin = check_offsets[c];
+            const std::uint32_t end = check_offsets[c + 1];
+            if (end - begin < 2) {
+                if (end != begin) {
+                    float* p = posterior + row(edge_variables[begin]);
+                    Ops::store(p, Ops::add(Ops::load(p), zero));
+                }
+                continue;
+            }
+            const float* minima = minima_of + c * 2 * W;
+            const Vec min1 = Ops::load(minima);
+            const Vec min2 = Ops::load(minima + W);
+            const Index min1_edge = Ops::index_load(min1_edges + c * W);
+            const Mask parity = Ops::from_bits(parities[c]);
+            Index edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Mask holds_min1 = Ops::index_equals(summary.min1_edge, edge);
-                const Mask negative = Ops::mask_xor(summary.negative, Ops::from_bits(signs[e - begin]));
-                float* p = next + row(edge_variables[e]);
+                const Mask holds_min1 = Ops::index_equals(min1_edge, edge);
+                const Mask negative = Ops::mask_xor(parity, Ops::from_bits(signs[e]));
+                float* p = posterior + row(edge_variables[e]);
                 Ops::store(p, Ops::add(Ops::load(p), message(min1, min2, holds_min1, negative)));
                 masks[e] = {Ops::to_bits(negative), Ops::to_bits(holds_min1)};
             }
@@ -306,8 +338,8 @@ private:
         return Ops::sub(Ops::load(posterior + offset), message(old_min1, old_min2, masks));
     }
 
-    void layered_pass(AlignedArray<float>& posterior_array, float attenuation) {
-        float* __restrict posterior = posterior_array.data;
+    void layered_pass(float attenuation) {
+        float* __restrict posterior = posterior_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
@@ -353,8 +385,8 @@ private:
         }
     }
 
-    void syndromes(const AlignedArray<float>& posterior_array, std::uint64_t* weights) const {
-        const float* __restrict posterior = posterior_array.data;
+    void syndromes(std::uint64_t* weights) const {
+        const float* __restrict posterior = posterior_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         const Vec zero = Ops::broadcast(0.0f);
@@ -375,9 +407,11 @@ private:
     AlignedArray<std::uint16_t> edge_variables_;  // 16 bits keep the hot arrays in the cache
     AlignedArray<std::uint8_t> repeats_variable_;
     AlignedArray<float> llrs_;
-    AlignedArray<float> posterior_[2];
-    unsigned current_ = 0;
+    AlignedArray<float> posterior_;
     AlignedArray<float> minima_;  // per check: W scaled first minima, then W scaled second
+    AlignedArray<std::uint32_t> min1_edges_;  // per check and lane: the edge of the first minimum
+    AlignedArray<Bits> parities_;             // per check: lanes with an odd count of negative inputs
+    AlignedArray<Bits> edge_signs_;           // per edge: lanes whose input was below 0
     AlignedArray<EdgeMasks> edge_masks_;
     AlignedArray<Bits> check_signs_;  // per edge of the current check: lanes whose input is below 0
     AlignedArray<float> incoming_;    // per edge of the current check: the layered input

@@ -74,6 +74,14 @@ struct GenericOps {
         for (std::size_t l = 0; l < W; ++l) r.v[l] = e;
         return r;
     }
+    static Index index_load(const std::uint32_t* p) {
+        Index r;
+        for (std::size_t l = 0; l < W; ++l) r.v[l] = p[l];
+        return r;
+    }
+    static void index_store(std::uint32_t* p, const Index& index) {
+        for (std::size_t l = 0; l < W; ++l) p[l] = index.v[l];
+    }
     static Index index_next(const Index& index) {
         Index r;
         for (std::size_t l = 0; l < W; ++l) r.v[l] = index.v[l] + 1;
