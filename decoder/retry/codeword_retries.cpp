@@ -13,22 +13,24 @@
 namespace qarel::retry {
 namespace {
 
-// Attempts are built and decoded this many at a time, so the many-codeword kernel can keep
-// its lanes busy while scratch stays small and is reused across chunks.
+// Attempts are built and decoded up to this many at a time, so the decoder can keep its lanes
+// busy while scratch stays small and is reused across chunks.
 constexpr std::size_t kAttemptsPerChunk = 16;
 
 class AttemptRunner {
 public:
-    AttemptRunner(const RetryCodeword& codeword, const RetryContext& context)
+    // Scratch for `chunk_size` attempts: a plan of few attempts needs no more.
+    AttemptRunner(const RetryCodeword& codeword, const RetryContext& context, std::size_t chunk_size)
         : codeword_(codeword), context_(context), graph_(*context.graph), n_(graph_.variable_count),
-          llrs_(kAttemptsPerChunk * n_), bits_(kAttemptsPerChunk * n_), results_(kAttemptsPerChunk),
+          chunk_size_(std::max<std::size_t>(1, chunk_size)), llrs_(chunk_size_ * n_), bits_(chunk_size_ * n_),
+          results_(chunk_size_),
           transport_(context.profile->bytes_per_codeword()) {
-        chunk_.reserve(kAttemptsPerChunk);
+        chunk_.reserve(chunk_size_);
     }
 
     void add(const RetryAttempt& attempt) {
         chunk_.push_back(attempt);
-        if (chunk_.size() == kAttemptsPerChunk) run_chunk();
+        if (chunk_.size() == chunk_size_) run_chunk();
     }
 
     RetryOutcome finish(std::span<std::uint8_t> decoded_bits) {
@@ -162,6 +164,7 @@ private:
     const RetryContext& context_;
     const ldpc::LdpcGraph& graph_;
     std::uint64_t n_;
+    std::size_t chunk_size_;
     std::vector<RetryAttempt> chunk_;
     std::vector<float> llrs_;
     std::vector<std::uint8_t> bits_;
@@ -198,7 +201,8 @@ std::string branch_window_group_text(const BranchWindowSet& windows) {
 RetryOutcome run_codeword_retries(const RetryCodeword& codeword, std::span<std::uint8_t> decoded_bits,
                                   const RetryContext& context) {
     const auto window_sets = branch_window_sets(*context.plan, codeword.frame_index);
-    AttemptRunner runner(codeword, context);
+    const std::uint64_t attempts = attempt_count(*context.plan, window_sets);
+    AttemptRunner runner(codeword, context, static_cast<std::size_t>(std::min<std::uint64_t>(attempts, kAttemptsPerChunk)));
     for_each_attempt(*context.plan, window_sets, [&](const RetryAttempt& attempt) { runner.add(attempt); });
     return runner.finish(decoded_bits);
 }
