@@ -9,6 +9,13 @@
 
 namespace qarel::test {
 
+// Sanitizer builds run ten times slower: the heaviest randomised tests take fewer samples there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitizedBuild = true;
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
+
 // A fresh directory removed with everything in it when the object goes away.
 class TempDir {
 public:
