@@ -61,7 +61,8 @@ public:
     virtual void decode(std::span<const CodewordJob> jobs, const MinSumSettings& settings, Schedule schedule) = 0;
 };
 
-// Throws std::invalid_argument for a bad graph or a kernel this processor lacks.
+// The graph must outlive the decoder. Throws std::invalid_argument for a bad graph or a
+// kernel this processor lacks.
 std::unique_ptr<CodewordDecoder> make_codeword_decoder(const LdpcGraph& graph, LdpcKernel kernel);
 
 // One-off convenience: builds a decoder for the call.

@@ -55,8 +55,10 @@ public:
         Bits holds_min1;
     };
 
+    // The graph must outlive the decoder.
     LaneDecoder(const LdpcGraph& graph, LdpcKernel kernel)
-        : kernel_(kernel),
+        : graph_(graph),
+          kernel_(kernel),
           variables_(graph.variable_count),
           checks_(graph.check_count()),
           check_offsets_(checks_ + 1),
@@ -91,6 +93,15 @@ public:
 
     void decode(std::span<const CodewordJob> jobs, const MinSumSettings& settings, Schedule schedule) override {
         check_codeword_jobs(jobs, variables_, settings);
+        // Lanes cost the same however few are busy: below this many jobs a kernel is slower
+        // than decoding them one by one.
+        if (jobs.size() < Ops::kFewestJobs) {
+            for (const CodewordJob& job : jobs)
+                *job.result = schedule == Schedule::flooding
+                                  ? decode_min_sum_flooding(job.llrs, graph_, job.hard_bits, settings)
+                                  : decode_min_sum_layered(job.llrs, graph_, job.hard_bits, settings);
+            return;
+        }
         if (schedule == Schedule::flooding) run_flooding(jobs, settings);
         else run_layered(jobs, settings);
         for (std::size_t l = 0; l < W; ++l) job_[l] = kNoJob;
@@ -400,6 +411,7 @@ private:
         }
     }
 
+    const LdpcGraph& graph_;
     LdpcKernel kernel_;
     std::size_t variables_;
     std::size_t checks_;

@@ -33,6 +33,7 @@ alignas(64) constexpr std::array<LaneMask, 256> kLaneMasks = lane_mask_table();
 
 struct Avx2Ops {
     static constexpr std::size_t kWidth = 8;
+    static constexpr std::size_t kFewestJobs = 1;
     using Vec = __m256;
     using Mask = __m256;
     using Bits = std::uint8_t;

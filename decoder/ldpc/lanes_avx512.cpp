@@ -18,6 +18,7 @@ namespace {
 
 struct Avx512Ops {
     static constexpr std::size_t kWidth = 16;
+    static constexpr std::size_t kFewestJobs = 1;
     using Vec = __m512;
     using Mask = __mmask16;
     using Bits = std::uint16_t;

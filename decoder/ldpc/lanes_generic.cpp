@@ -11,6 +11,7 @@ namespace {
 // sign flips are bit operations and every loop is one the compiler can vectorise.
 struct GenericOps {
     static constexpr std::size_t kWidth = 8;
+    static constexpr std::size_t kFewestJobs = kWidth;  // scalar lanes pay off only when all are busy
     static constexpr std::size_t W = kWidth;
     struct Vec {
         float v[W];
