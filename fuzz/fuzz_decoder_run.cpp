@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -143,6 +144,15 @@ std::string without_timings(const std::string& err) {
     return kept;
 }
 
+// What differed between the two runs, for the crash report.
+void report_difference(const std::vector<std::string>& arguments, const RunResult& a, const RunResult& b) {
+    std::fprintf(stderr, "runs differ:");
+    for (const auto& argument : arguments) std::fprintf(stderr, " %s", argument.c_str());
+    std::fprintf(stderr, "\nstatus %d / %d, output %zu / %zu bytes%s\n--- first run\n%s--- second run\n%s", a.status,
+                 b.status, a.output.size(), b.output.size(), a.output == b.output ? " (equal)" : "",
+                 without_timings(a.err).c_str(), without_timings(b.err).c_str());
+}
+
 }  // namespace
 
 // The lane kernels' working memory grows with the 7493 columns, not with the thin code's few
@@ -174,8 +184,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string diagnostics = read_all(s.diagnostics);
     const RunResult b = run(second);
     if (a.status < 0 || a.status > 2) std::abort();
-    if (a.status != b.status || a.output != b.output || without_timings(a.err) != without_timings(b.err)) std::abort();
-    if (diagnostics != read_all(s.diagnostics)) std::abort();
+    if (a.status != b.status || a.output != b.output || without_timings(a.err) != without_timings(b.err) ||
+        diagnostics != read_all(s.diagnostics)) {
+        report_difference(first, a, b);
+        std::abort();
+    }
     if (a.output.size() % 188 != 0) std::abort();
     if (a.status == 0 && a.err.find("\nframes=") == std::string::npos && a.err.rfind("frames=", 0) != 0) std::abort();
     return 0;
