@@ -58,14 +58,7 @@ private:
     }
 
     void build_llrs(const RetryAttempt& a, std::span<float> llrs) {
-        const LlrTransform transform{a.llr_scale,
-                                     a.llr_clip,
-                                     a.weak_erase_fraction,
-                                     a.unsatisfied_erase_count,
-                                     a.variable_range,
-                                     *a.branch_windows,
-                                     a.qam_plane};
-        build_retry_llrs(graph_, codeword_.llrs, llrs, transform);
+        build_retry_llrs(graph_, codeword_.llrs, llrs, llr_transform_of(a));
         if (a.final_failed_erase_count > 0) {
             check_final_failed_sizes("LDPC final-failed retry spans do not match graph variable count", llrs);
             erase_ranked_variables(llrs, baseline_ranking(), a.final_failed_erase_count);

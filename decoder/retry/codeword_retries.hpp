@@ -8,8 +8,9 @@
 
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
-#include "decoder/ldpc/min_sum.hpp"
 #include "decoder/ldpc/codeword_decoder.hpp"
+#include "decoder/ldpc/min_sum.hpp"
+#include "decoder/retry/llr_transforms.hpp"
 #include "decoder/retry/retry_plan.hpp"
 
 namespace qarel::retry {
@@ -30,6 +31,17 @@ struct RetryAttempt {
     std::uint64_t qam_plane = kNoQamPlane;
     bool layered = false;
 };
+
+// The LLR transform of an attempt (its branch windows, when it has any, stay borrowed).
+inline LlrTransform llr_transform_of(const RetryAttempt& a) {
+    return {a.llr_scale,
+            a.llr_clip,
+            a.weak_erase_fraction,
+            a.unsatisfied_erase_count,
+            a.variable_range,
+            a.branch_windows != nullptr ? std::span<const BranchWindow>(*a.branch_windows) : std::span<const BranchWindow>(),
+            a.qam_plane};
+}
 
 // Calls `visit` for every attempt of the plan on a codeword whose frame has the given window
 // sets, outermost dimension first, skipping the combination that repeats the baseline decode.

@@ -38,15 +38,7 @@ std::optional<ContextRepair> retry_with_ts_context(const ContextRetryCodeword& c
     const ldpc::LdpcGraph& graph = *rc.graph;
 
     std::vector<float> llrs(codeword.llrs.size());
-    const LlrTransform transform{a.llr_scale,
-                                 a.llr_clip,
-                                 a.weak_erase_fraction,
-                                 a.unsatisfied_erase_count,
-                                 a.variable_range,
-                                 a.branch_windows != nullptr ? std::span<const BranchWindow>(*a.branch_windows)
-                                                             : std::span<const BranchWindow>(),
-                                 a.qam_plane};
-    build_retry_llrs(graph, codeword.llrs, llrs, transform);
+    build_retry_llrs(graph, codeword.llrs, llrs, llr_transform_of(a));
     erase_final_failed_variables(graph, llrs, codeword.baseline_bits, a.final_failed_erase_count);
     flip_final_failed_variables(graph, llrs, codeword.baseline_bits, a.final_failed_flip_count);
     if (transmitted_llrs_all_zero(llrs)) return std::nullopt;
