@@ -13,8 +13,7 @@
 //
 // Each lane performs exactly the float operations of decode_min_sum_flooding or
 // decode_min_sum_layered on its codeword, in the same order: the results are identical to
-// decoding it alone. Only the sign of a zero may differ inside the flooding decoder's
-// variable-to-check values, which only enter through their magnitude and "below zero".
+// decoding it alone.
 
 #include "decoder/ldpc/codeword_decoder.hpp"
 
@@ -22,7 +21,7 @@ namespace qarel::ldpc::lanes {
 
 template <typename T>
 struct AlignedArray {
-    explicit AlignedArray(std::size_t count)
+    explicit AlignedArray(std::size_t count)  // one byte more: never an allocation of nothing
         : data(static_cast<T*>(::operator new[](count * sizeof(T) + 1, std::align_val_t{64}))), size(count) {
         for (std::size_t i = 0; i < count; ++i) data[i] = T{};
     }
