@@ -25,7 +25,6 @@ public:
     void start(std::size_t workers, std::function<void(std::size_t)> task);
     // Rethrows the exception of the lowest-numbered worker that failed, after all have ended.
     void wait();
-    bool running() const { return running_round_; }
 
 private:
     // Runs worker's share of every round after `seen` until the pool stops.

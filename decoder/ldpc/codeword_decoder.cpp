@@ -124,9 +124,4 @@ std::unique_ptr<CodewordDecoder> make_codeword_decoder(const LdpcGraph& graph, L
     }
 }
 
-void decode_codewords(std::span<const CodewordJob> jobs, const LdpcGraph& graph, const MinSumSettings& settings,
-                      Schedule schedule, LdpcKernel kernel) {
-    make_codeword_decoder(graph, kernel)->decode(jobs, settings, schedule);
-}
-
 }  // namespace qarel::ldpc

@@ -65,8 +65,4 @@ public:
 // kernel this processor lacks.
 std::unique_ptr<CodewordDecoder> make_codeword_decoder(const LdpcGraph& graph, LdpcKernel kernel);
 
-// One-off convenience: builds a decoder for the call.
-void decode_codewords(std::span<const CodewordJob> jobs, const LdpcGraph& graph, const MinSumSettings& settings,
-                      Schedule schedule, LdpcKernel kernel);
-
 }  // namespace qarel::ldpc
