@@ -22,7 +22,7 @@ namespace {
 
 struct Scratch {
     std::filesystem::path dir;
-    std::string alist, input, output, provenance, diagnostics;
+    std::string alist, input, output, provenance, diagnostics, status;
 };
 
 // A small code with the decoder's 7493 columns: a few dozen short checks, some through the
@@ -49,6 +49,7 @@ const Scratch& scratch() {
         made.output = (made.dir / "out.ts").string();
         made.provenance = (made.dir / "rows.jsonl").string();
         made.diagnostics = (made.dir / "frames.jsonl").string();
+        made.status = (made.dir / "status.jsonl").string();
         std::atexit([] { std::filesystem::remove_all(scratch().dir); });
         return made;
     }();
@@ -62,7 +63,8 @@ std::string read_all(const std::string& path) {
     return text.str();
 }
 
-std::vector<std::string> options_from(qarel::fuzz::FuzzInput& in, std::uint64_t& frame_llrs, bool& qam32) {
+std::vector<std::string> options_from(qarel::fuzz::FuzzInput& in, const std::string& status_path,
+                                      std::uint64_t& frame_llrs, bool& qam32) {
     std::vector<std::string> args;
     const auto add = [&](std::initializer_list<std::string> words) { args.insert(args.end(), words); };
     const std::uint64_t rate = 1 + in.below(3);
@@ -104,6 +106,10 @@ std::vector<std::string> options_from(qarel::fuzz::FuzzInput& in, std::uint64_t&
         add({"--retry-final-failed-syndrome-solve-count", std::to_string(1 + in.below(40)),
              "--retry-require-ts-packet-continuity", "--retry-final-failed-syndrome-solve-nullspace-search", "4"});
     if (selection & 128u) add({"--llr-scale-codeword", "1:3:0:" + std::to_string(in.below(3))});
+    const std::uint8_t live = in.byte();
+    if (live & 1u) add({"--mark-transport-errors"});
+    if (live & 2u) add({"--nonfinite-llrs", "erase"});
+    if (live & 4u) add({"--status-out", status_path, "--status-interval", "0.01"});
     return args;
 }
 
@@ -168,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qarel::fuzz::FuzzInput in(data, size);
     std::uint64_t frame_llrs = 0;
     bool qam32 = false;
-    std::vector<std::string> options = options_from(in, frame_llrs, qam32);
+    std::vector<std::string> options = options_from(in, s.status, frame_llrs, qam32);
     {
         std::ofstream input(s.input, std::ios::binary);
         const std::string bytes = llr_bytes_from(in, frame_llrs);

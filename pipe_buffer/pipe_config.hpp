@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qarel::pipe {
 
@@ -13,6 +14,10 @@ struct PipeConfig {
     std::uint64_t chunk_bytes = 1ull << 20;
     std::uint64_t prefill_bytes = 0;
     std::string diagnostics_path = "-";
+    // Status lines every interval while the copy runs; "-" is standard error, as for the report.
+    bool status_enabled = false;
+    double status_interval_s = 1.0;
+    std::string status_path = "-";
     std::string input_path = "-";
     std::string output_path = "-";
 };
@@ -30,5 +35,8 @@ struct HelpRequested {};
 PipeConfig parse_pipe_arguments(std::span<const std::string> arguments);
 
 std::string pipe_usage_line(std::string_view program_name);
+
+// Every option the parser knows, "-h" and "--help" aside; the manual page lists them all.
+std::vector<std::string_view> pipe_option_names();
 
 }  // namespace qarel::pipe

@@ -1,5 +1,6 @@
 #include "pipe_buffer/pipe_copy.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -7,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "pipe_buffer/interrupt.hpp"
 
 namespace qarel::pipe {
 namespace {
@@ -34,7 +37,7 @@ public:
     PipeCopy(std::FILE* input, std::FILE* output, const PipeConfig& config)
         : input_(input), output_(output), config_(config) {}
 
-    PipeOutcome run() {
+    PipeOutcome run(const PipeLevelWatch* watch) {
         const auto start = std::chrono::steady_clock::now();
         std::thread reader([this] { guarded(&PipeCopy::read_input); });
         std::thread writer;
@@ -45,6 +48,7 @@ public:
             reader.join();
             throw PipeSetupError(error.what());
         }
+        if (watch != nullptr) report_levels_until_done(*watch, start);
         reader.join();
         writer.join();
         const auto end = std::chrono::steady_clock::now();
@@ -52,6 +56,7 @@ public:
 
         PipeOutcome outcome;
         outcome.stats = stats_;
+        outcome.levels = levels();
         outcome.max_buffered_bytes = max_buffered_bytes_;
         outcome.prefill_released = prefill_released_;
         outcome.prefill_released_bytes = prefill_released_bytes_;
@@ -71,9 +76,35 @@ private:
         } catch (...) {
             record_failure("unexpected error in copy thread");
         }
+        {
+            std::lock_guard lock(mutex_);
+            ++finished_threads_;
+        }
+        thread_finished_.notify_all();
+    }
+
+    void report_levels_until_done(const PipeLevelWatch& watch, std::chrono::steady_clock::time_point start) {
+        const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(watch.interval_s));
+        auto due = start + interval;
+        std::unique_lock lock(mutex_);
+        while (!thread_finished_.wait_until(lock, due, [this] { return finished_threads_ == 2; })) {
+            const PipeLevels now = levels();
+            lock.unlock();
+            watch.report(now);
+            lock.lock();
+            due = std::max(due + interval, std::chrono::steady_clock::now());
+        }
+    }
+
+    // Called with the mutex held, or after both threads have ended.
+    PipeLevels levels() const {
+        return {stats_.bytes_in, stats_.bytes_out, buffered_bytes_, max_buffered_bytes_, input_stalls_,
+                output_stalls_};
     }
 
     void read_input() {
+        watch_input_descriptor(fileno(input_));
         const std::size_t chunk_bytes = config_.chunk_bytes;
         while (true) {
             Chunk chunk{std::make_unique_for_overwrite<std::byte[]>(chunk_bytes), 0};
@@ -97,6 +128,7 @@ private:
         const std::size_t n = chunk.size;
         {
             std::unique_lock lock(mutex_);
+            if (!stopped_ && buffered_bytes_ + n > config_.buffer_bytes) ++input_stalls_;
             while (!stopped_ && buffered_bytes_ + n > config_.buffer_bytes) {
                 reader_blocked_ = true;
                 data_ready_.notify_one();
@@ -118,6 +150,7 @@ private:
         std::unique_lock lock(mutex_);
         wait_for_prefill(lock);
         while (true) {
+            if (!stopped_ && !input_done_ && chunks_.empty()) ++output_stalls_;
             data_ready_.wait(lock, [this] { return stopped_ || input_done_ || !chunks_.empty(); });
             // After a reader failure the queue is still drained; after a writer failure the
             // thread has already ended.
@@ -133,10 +166,10 @@ private:
                 record_failure("failed to write output stream");
                 return;
             }
-            stats_.bytes_out += chunk.size;
-            stats_.chunks_out += 1;
             chunk = {};
             lock.lock();
+            stats_.bytes_out += written;
+            stats_.chunks_out += 1;
         }
     }
 
@@ -182,6 +215,10 @@ private:
     bool reader_blocked_ = false;
     bool prefill_released_ = false;
     bool stopped_ = false;
+    int finished_threads_ = 0;
+    std::condition_variable thread_finished_;
+    std::uint64_t input_stalls_ = 0;
+    std::uint64_t output_stalls_ = 0;
     std::string error_;
     std::string release_reason_ = "not-released";
 
@@ -190,8 +227,9 @@ private:
 
 }  // namespace
 
-PipeOutcome copy_through_buffer(std::FILE* input, std::FILE* output, const PipeConfig& config) {
-    return PipeCopy(input, output, config).run();
+PipeOutcome copy_through_buffer(std::FILE* input, std::FILE* output, const PipeConfig& config,
+                                const PipeLevelWatch* watch) {
+    return PipeCopy(input, output, config).run(watch);
 }
 
 }  // namespace qarel::pipe

@@ -30,7 +30,12 @@ std::string json_escape(std::string_view text) {
 }
 
 std::string format_pipe_report(const PipeConfig& config, const PipeOutcome& outcome) {
-    const auto text = [](std::string_view value) { return "\"" + json_escape(value) + "\""; };
+    const auto text = [](std::string_view value) {
+        std::string quoted(1, '"');
+        quoted += json_escape(value);
+        quoted += '"';
+        return quoted;
+    };
     const auto flag = [](bool value) { return value ? "true" : "false"; };
     std::ostringstream out;
     out << "{\"schema\":\"qarel.pipe_buffer.v1\""
@@ -52,6 +57,32 @@ std::string format_pipe_report(const PipeConfig& config, const PipeOutcome& outc
         << ",\"duration_s\":" << std::setprecision(9) << outcome.duration_s;
     if (!outcome.error.empty()) out << ",\"error\":" << text(outcome.error);
     out << "}\n";
+    return out.str();
+}
+
+std::string format_pipe_status(const PipeLevels& now, double seconds, const PipeLevels& before,
+                               double before_seconds, bool final) {
+    const double interval = seconds - before_seconds;
+    const auto mbyte_per_s = [&](std::uint64_t bytes) {
+        return interval > 0 ? static_cast<double>(bytes) / interval / 1e6 : 0.0;
+    };
+    std::ostringstream out;
+    out << "{\"schema\":\"qarel.pipe_status.v1\""
+        << ",\"final\":" << (final ? "true" : "false")
+        << ",\"seconds\":" << seconds
+        << ",\"bytes_in\":" << now.bytes_in
+        << ",\"bytes_out\":" << now.bytes_out
+        << ",\"buffered_bytes\":" << now.buffered_bytes
+        << ",\"max_buffered_bytes\":" << now.max_buffered_bytes
+        << ",\"input_stalls\":" << now.input_stalls
+        << ",\"output_stalls\":" << now.output_stalls
+        << ",\"interval\":{\"seconds\":" << interval
+        << ",\"bytes_in\":" << now.bytes_in - before.bytes_in
+        << ",\"bytes_out\":" << now.bytes_out - before.bytes_out
+        << ",\"in_mbyte_s\":" << mbyte_per_s(now.bytes_in - before.bytes_in)
+        << ",\"out_mbyte_s\":" << mbyte_per_s(now.bytes_out - before.bytes_out)
+        << ",\"input_stalls\":" << now.input_stalls - before.input_stalls
+        << ",\"output_stalls\":" << now.output_stalls - before.output_stalls << "}}\n";
     return out.str();
 }
 

@@ -16,4 +16,9 @@ std::string json_escape(std::string_view text);
 // The one-line JSON report of a run, newline included.
 std::string format_pipe_report(const PipeConfig& config, const PipeOutcome& outcome);
 
+// One "qarel.pipe_status.v1" line, newline included: the levels at `seconds` into the copy
+// and the throughput since the line before (`before`, `before_seconds`).
+std::string format_pipe_status(const PipeLevels& now, double seconds, const PipeLevels& before,
+                               double before_seconds, bool final);
+
 }  // namespace qarel::pipe

@@ -194,6 +194,14 @@ const std::array kOptions = std::to_array<OptionSpec>({
          o.failed_variable_diagnostics_top = parse_unsigned(v, "failed variable diagnostics top count");
      }},
     {"--packet-provenance-out", [](RunOptions& o, const std::string& v) { o.packet_provenance_out = v; }},
+    {"--status-out", [](RunOptions& o, const std::string& v) { o.status_out = v; }},
+    {"--status-fd", [](RunOptions& o, const std::string& v) { o.status_fd = parse_unsigned(v, "status descriptor"); }},
+    {"--status-interval",
+     [](RunOptions& o, const std::string& v) { o.status_interval_s = parse_double(v, "status interval"); }},
+    {"--progress", nullptr, &RunOptions::progress},
+    {"--mark-transport-errors", nullptr, &RunOptions::mark_transport_errors},
+    {"--nonfinite-llrs",
+     [](RunOptions& o, const std::string& v) { o.erase_nonfinite_llrs = parse_nonfinite_policy(v); }},
 });
 
 constexpr std::array<std::string_view, 55> kUsageFragments{
@@ -360,6 +368,18 @@ void check_retry_selection_bounds(const RunOptions& o) {
         require(rule.branch_last < ldpc::kBranchCount, "retry branch window rule branch ranges must be within 0..51");
 }
 
+void check_live_options(const RunOptions& o) {
+    const double interval = o.status_interval_s;
+    require(std::isfinite(interval) && interval >= 0.01 && interval <= 86400.0,
+            "status interval must be within 0.01..86400 seconds");
+    require(!(o.status_out && o.status_fd), "--status-out and --status-fd are mutually exclusive");
+    const bool output_is_stdout = o.output_path.empty() || o.output_path == "-";
+    const bool status_to_stdout = (o.status_out && *o.status_out == "-") || o.status_fd == 1u;
+    require(!(status_to_stdout && output_is_stdout), "status lines on standard output need the transport stream in a file");
+    require(!o.status_fd || (*o.status_fd != 0 && *o.status_fd <= std::numeric_limits<int>::max()),
+            "status descriptor must be an output descriptor, not 0");
+}
+
 void check_emission_options(const RunOptions& o) {
     require(!o.emit_clean_codewords || o.clean_frames_only, "emit-clean-codewords requires --clean-frames-only");
     require(!o.emit_bch_clean_codewords || o.emit_clean_codewords,
@@ -423,10 +443,22 @@ std::uint64_t parse_qam_mode(const std::string& text) {
     throw std::invalid_argument("QAM mode must be 16qam, 32qam or 64qam");
 }
 
+bool parse_nonfinite_policy(const std::string& text) {
+    if (text == "fail") return false;
+    if (text == "erase") return true;
+    throw std::invalid_argument("nonfinite LLR policy must be fail or erase");
+}
+
 LdpcAccel parse_ldpc_accel(const std::string& text) {
     if (text == "cpu") return LdpcAccel::cpu;
     if (text == "cuda") return LdpcAccel::cuda;
     throw std::invalid_argument("LDPC accelerator must be cpu or cuda");
+}
+
+std::vector<std::string_view> decoder_option_names() {
+    std::vector<std::string_view> names;
+    for (const auto& option : kOptions) names.push_back(option.name);
+    return names;
 }
 
 std::string usage_text(std::string_view program_name) {
@@ -475,6 +507,7 @@ void validate_options(RunOptions& o, std::span<const std::string> arguments) {
     check_hard_h_gate_options(o);
     if (!o.positional.empty()) o.input_path = o.positional[0];
     if (o.positional.size() == 2) o.output_path = o.positional[1];
+    check_live_options(o);
     for (const auto& rule : o.codeword_llr_scale_rules)
         require(rule.slot < o.codewords_per_frame, "codeword LLR scale slot is outside codewords-per-frame");
     derive_settings(o);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "decoder/options/run_options.hpp"
 
@@ -36,6 +37,11 @@ void validate_options(RunOptions& options, std::span<const std::string> argument
 
 std::uint64_t parse_qam_mode(const std::string& text);
 LdpcAccel parse_ldpc_accel(const std::string& text);
+// "fail" (the default) or "erase"; true for erase.
+bool parse_nonfinite_policy(const std::string& text);
+
+// Every option the parser knows, "-h" and "--help" aside; the manual page lists them all.
+std::vector<std::string_view> decoder_option_names();
 
 std::string usage_text(std::string_view program_name);
 void print_usage(std::ostream& out, std::string_view program_name);

@@ -22,6 +22,7 @@ public:
     std::uint64_t read_frame();
 
     std::span<const float> frame() const { return std::span(buffer_).first(llrs_per_frame_); }
+    std::span<float> mutable_frame() { return std::span(buffer_).first(llrs_per_frame_); }
     std::uint64_t frame_bytes() const { return llrs_per_frame_ * sizeof(float); }
     bool input_failed() const { return std::ferror(input_) != 0; }
 

@@ -1,8 +1,12 @@
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "decoder/cli/interrupt.hpp"
 #include "decoder/cli/run_driver.hpp"
 #include "decoder/cli/version.hpp"
 
@@ -16,5 +20,6 @@ int main(int argc, char** argv) {
         std::cout << qarel::cli::decoder_version_text() << std::flush;
         return std::cout ? 0 : 1;
     }
-    return qarel::cli::run_decoder(arguments, std::cerr);
+    qarel::cli::install_interrupt_handlers();
+    return qarel::cli::run_decoder(arguments, std::cerr, isatty(STDERR_FILENO) ? stderr : nullptr);
 }

@@ -1,16 +1,22 @@
 #include "decoder/cli/run_driver.hpp"
 
+#include <cmath>
 #include <limits>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 
+#include <unistd.h>
+
 #include "decoder/cli/command_line.hpp"
 #include "decoder/cli/frame_selection.hpp"
+#include "decoder/cli/interrupt.hpp"
+#include "decoder/cli/live_reporter.hpp"
 #include "decoder/cli/llr_frame_reader.hpp"
 #include "decoder/cli/usable_cpus.hpp"
 #include "decoder/cli/streams.hpp"
 #include "decoder/diag/frame_diagnostics.hpp"
+#include "decoder/diag/live_status.hpp"
 #include "decoder/diag/run_summary.hpp"
 #include "decoder/engine/batch_engine.hpp"
 #include "decoder/ldpc/alist.hpp"
@@ -107,9 +113,37 @@ private:
     bool keep_skipped_llrs_;
 };
 
+// The status stream's destination: a path ("-" for standard output) or a descriptor the
+// caller opened, duplicated so the run closes only its own copy.
+StreamHandle open_status_output(const RunOptions& o) {
+    if (o.status_fd) {
+        const int duplicate = dup(static_cast<int>(*o.status_fd));
+        std::FILE* file = duplicate < 0 ? nullptr : fdopen(duplicate, "w");
+        if (file == nullptr && duplicate >= 0) close(duplicate);
+        require_runtime(file != nullptr, "failed to open status descriptor: " + std::to_string(*o.status_fd));
+        return {file, true};
+    }
+    if (*o.status_out == "-") return {stdout, false};
+    StreamHandle handle = open_text_output(*o.status_out);
+    require_runtime(handle.is_open(), "failed to open status output: " + *o.status_out);
+    return handle;
+}
+
+// Replaces NaN and infinities by 0, an erasure; returns how many there were.
+std::uint64_t erase_nonfinite(std::span<float> llrs) {
+    std::uint64_t erased = 0;
+    for (float& llr : llrs) {
+        if (std::isfinite(llr)) continue;
+        llr = 0.0f;
+        ++erased;
+    }
+    return erased;
+}
+
 class DecoderRun {
 public:
-    DecoderRun(const RunOptions& options, std::ostream& err) : options_(options), err_(err) {}
+    DecoderRun(const RunOptions& options, std::ostream& err, std::FILE* terminal)
+        : options_(options), err_(err), terminal_(terminal) {}
 
     void execute() {
         start_up();
@@ -149,7 +183,8 @@ private:
 
         reader_.emplace(input_.get(), constants_.llrs_per_frame);
         emitter_.emplace(output_.get(), provenance_.get(),
-                         ts::DiscontinuitySwitches{o.mark_discontinuities, o.insert_discontinuity_packets});
+                         ts::DiscontinuitySwitches{o.mark_discontinuities, o.insert_discontinuity_packets},
+                         o.mark_transport_errors);
         engine_config_ = {&o, profile_, &graph_, constants_.codewords_per_frame, constants_.worker_count,
                           constants_.scrambler_reset_bits, &err_, &retry_plan_};
         if (diagnostics_.is_open()) {
@@ -163,6 +198,28 @@ private:
         frame_sink_.emplace(*engine_, o.frame_diagnostics_out.has_value());
         selector_.emplace(o, hard_h_graph_ ? &*hard_h_graph_ : nullptr, constants_.codewords_per_frame, counters_,
                           *frame_sink_);
+        start_live_reporting();
+    }
+
+    void start_live_reporting() {
+        const LiveTargets targets{status_.get(), options_.progress ? terminal_ : nullptr};
+        if (targets.status == nullptr && targets.progress == nullptr) return;
+        reporter_.emplace(targets, options_.status_interval_s,
+                          diag::dtmb_live_rate(constants_.signal_frames_per_fec_group,
+                                               constants_.transport_bytes_per_frame),
+                          diag::LiveWarningInputs{graph_.check_count(), profile_->parity_bits()});
+    }
+
+    diag::LiveTotals live_totals() const {
+        return diag::collect_live_totals(counters_, engine_->counters(), emitter_->counters(),
+                                         constants_.codewords_per_frame, options_.mark_transport_errors,
+                                         erased_llrs_);
+    }
+
+    void publish_live_totals() {
+        if (!reporter_) return;
+        reporter_->publish(live_totals(), engine_->counters().recent_largest_ldpc_iterations);
+        engine_->clear_recent_largest_iterations();
     }
 
     void open_streams() {
@@ -181,6 +238,8 @@ private:
             require_runtime(provenance_.is_open(),
                             "failed to open packet provenance output: " + *o.packet_provenance_out);
         }
+        if (o.status_enabled()) status_ = open_status_output(o);
+        watch_input_descriptor(fileno(input_.get()));
     }
 
     // With 32QAM the first FEC group settles the frame phase; a phase of 1 means the input
@@ -188,8 +247,8 @@ private:
     void prefill_qam32() {
         const std::uint64_t obtained = reader_->read_frame();
         require_runtime(obtained == constants_.frame_bytes, "LLR input ended before two complete 32QAM signal frames");
+        require_runtime(accept_nonfinite_values(), "LLR input contains a nonfinite value");
         const auto prefill = reader_->frame();
-        require_runtime(all_finite(prefill), "LLR input contains a nonfinite value");
 
         std::uint64_t phase = 0;
         const bool automatic = options_.qam32_frame_phase == "auto";
@@ -210,15 +269,17 @@ private:
         reader_->set_head(prefill.subspan(discarded_llrs));
     }
 
+    // An interrupt ends the input like its end, but the partial frame it cuts off is no error.
     void read_frames() {
-        while (true) {
+        while (interrupt_signal() == 0) {
             const std::uint64_t obtained = reader_->read_frame();
+            if (interrupt_signal() != 0 && obtained < constants_.frame_bytes) return;
             if (obtained == 0) {
                 require_runtime(!reader_->input_failed(), "failed to read LLR input stream");
                 return;
             }
             if (obtained < constants_.frame_bytes) fail_after_draining("LLR input ended before a complete DTMB FEC frame");
-            if (!all_finite(reader_->frame())) fail_after_draining("LLR input contains a nonfinite value");
+            if (!accept_nonfinite_values()) fail_after_draining("LLR input contains a nonfinite value");
 
             counters_.frames += 1;
             counters_.codewords += constants_.codewords_per_frame;
@@ -230,7 +291,16 @@ private:
             record.llrs.assign(llrs.begin(), llrs.end());
             record.frame_index = counters_.frames + options_.frame_index_offset;
             selector_->route_frame(std::move(record));
+            publish_live_totals();
         }
+    }
+
+    // True when the frame read is finite, or its NaN and infinities were erased as asked.
+    bool accept_nonfinite_values() {
+        if (all_finite(reader_->frame())) return true;
+        if (!options_.erase_nonfinite_llrs) return false;
+        erased_llrs_ += erase_nonfinite(reader_->mutable_frame());
+        return true;
     }
 
     // Bad input ends the run, but every complete frame read before it is still selected,
@@ -248,6 +318,10 @@ private:
 
     void finish() {
         drain_pending_frames();
+        if (reporter_) {
+            reporter_->finish(live_totals(), engine_->counters().recent_largest_ldpc_iterations);
+            reporter_.reset();
+        }
         close_streams();
         const RunConstants& c = constants_;
         diag::write_run_summary(err_, options_,
@@ -262,11 +336,13 @@ private:
         require_runtime(output_.close(), "failed to write decoded transport-byte stream");
         require_runtime(provenance_.close(), "failed to write packet provenance row");
         require_runtime(diagnostics_.close(), "failed to write frame diagnostics");
+        require_runtime(status_.close(), "failed to write status stream");
         input_.close();
     }
 
     const RunOptions& options_;
     std::ostream& err_;
+    std::FILE* terminal_;
     const ldpc::FecProfile* profile_ = nullptr;
     retry::RetryPlan retry_plan_;
     ldpc::LdpcGraph graph_;
@@ -277,6 +353,8 @@ private:
     StreamHandle output_;
     StreamHandle diagnostics_;
     StreamHandle provenance_;
+    StreamHandle status_;
+    std::uint64_t erased_llrs_ = 0;
     std::optional<LlrFrameReader> reader_;
     std::optional<ts::PacketEmitter> emitter_;
     engine::EngineConfig engine_config_;
@@ -284,6 +362,8 @@ private:
     std::optional<engine::BatchEngine> engine_;
     std::optional<EngineFrameSink> frame_sink_;
     std::optional<FrameSelector> selector_;
+    // Writes to status_ from its own thread: declared after it, so stopped before it closes.
+    std::optional<LiveReporter> reporter_;
 };
 
 std::string program_name(std::span<const std::string> arguments) {
@@ -292,12 +372,13 @@ std::string program_name(std::span<const std::string> arguments) {
 
 }  // namespace
 
-int run_decoder(std::span<const std::string> arguments, std::ostream& err) {
+int run_decoder(std::span<const std::string> arguments, std::ostream& err, std::FILE* terminal) {
     try {
         const RunOptions options = parse_command_line(arguments);
-        DecoderRun run(options, err);
+        DecoderRun run(options, err, terminal);
         run.execute();
-        return 0;
+        const int signal = interrupt_signal();
+        return signal == 0 ? 0 : 128 + signal;
     } catch (const UsageExit& exit) {
         print_usage(err, program_name(arguments));
         return exit.exit_status();

@@ -36,6 +36,8 @@ public:
     void decode_batch();
 
     const DecodeCounters& counters() const { return counters_; }
+    // Restarts the count of recent_largest_ldpc_iterations.
+    void clear_recent_largest_iterations() { counters_.recent_largest_ldpc_iterations = 0; }
 
 private:
     struct Batch {

@@ -46,6 +46,18 @@ struct DecodeCounters {
     std::uint64_t branch_window_group_retry_recovered_codewords = 0;
     std::uint64_t retry_ts_continuity_context_recovered_codewords = 0;
     std::uint64_t retry_ts_continuity_rejected_codewords = 0;
+
+    // Live figures, outside the run summary.
+    std::uint64_t largest_ldpc_iterations = 0;
+    std::uint64_t recent_largest_ldpc_iterations = 0;  // since the reader last cleared it
+    std::uint64_t bch_blocks = 0;                      // of decoded codewords
+    std::uint64_t decoded_packets = 0;
+    std::uint64_t untrusted_packets = 0;  // bytes of a block that failed BCH or of a failed codeword
+    std::uint64_t omitted_packets = 0;                 // decoded or skipped, not written
+    // Of converged codewords, with the status stream on: the hard decisions of the channel's
+    // nonzero LLRs that the decoded codeword overturned, and how many there were.
+    std::uint64_t channel_bit_errors = 0;
+    std::uint64_t channel_bits = 0;
 };
 
 }  // namespace qarel::engine

@@ -33,6 +33,7 @@ void replace_slot_bch(bch::BchDecodeResult& frame, std::uint64_t slot, const bch
 void FrameFinalizer::finalize_skipped(const FrameSelectionRecord& frame) {
     if (diagnostics_ != nullptr) diagnostics_->write_frame(frame, nullptr, {});
     counters_.omitted_codewords += config_.codewords_per_frame;
+    counters_.omitted_packets += config_.codewords_per_frame * config_.profile->packets_per_codeword();
     counters_.omitted_frames += 1;
     emitter_.note_untraceable_loss();
 }
@@ -51,11 +52,13 @@ void FrameFinalizer::finalize_decoded(const FrameSelectionRecord& frame, FrameDe
         all_converged = all_converged && record.codewords.ldpc[slot].converged;
     }
     record.frame_clean = all_converged && record.frame_bch.unclean_blocks == 0;
+    judge_block_trust(record);
     counters_.clean_frames += record.frame_clean ? 1 : 0;
     counters_.clean_codewords += clean_slots;
 
     const FrameEmission emission =
         config_.options->emit_clean_codewords ? emit_codewords(frame, record) : emit_whole_frame(frame, record);
+    counters_.omitted_packets += emission.omitted_packets;
     if (diagnostics_ != nullptr) diagnostics_->write_frame(frame, &record, emission);
     stop_if_strict(frame, record);
     add_decode_counters(record);
@@ -87,6 +90,20 @@ bool FrameFinalizer::packet_blocks_clean(const FrameDecodeRecord& record, std::u
     const auto& clean = record.frame_bch.block_clean;
     return std::all_of(clean.begin() + first, clean.begin() + first + kBlocksPerPacket,
                        [](std::uint8_t c) { return c != 0; });
+}
+
+// A block that passes BCH in a codeword whose LDPC decoding failed is no evidence of good
+// bytes: three in four random blocks look correctable to a single-error BCH code.
+void FrameFinalizer::judge_block_trust(const FrameDecodeRecord& record) {
+    const std::uint64_t per_slot = config_.profile->bch_blocks_per_codeword();
+    trusted_blocks_.resize(record.frame_bch.block_clean.size());
+    for (std::uint64_t b = 0; b < trusted_blocks_.size(); ++b)
+        trusted_blocks_[b] = record.frame_bch.block_clean[b] && record.codewords.ldpc[b / per_slot].converged ? 1 : 0;
+}
+
+std::span<const std::uint8_t> FrameFinalizer::slot_trusted_blocks(std::uint64_t slot) const {
+    const std::uint64_t per_slot = config_.profile->bch_blocks_per_codeword();
+    return std::span<const std::uint8_t>(trusted_blocks_).subspan(slot * per_slot, per_slot);
 }
 
 std::span<std::uint8_t> FrameFinalizer::codeword_bytes(FrameDecodeRecord& record, std::uint64_t slot) const {
@@ -168,7 +185,8 @@ FrameEmission FrameFinalizer::emit_whole_frame(const FrameSelectionRecord& frame
     if (!config_.options->clean_frames_only || record.frame_clean) {
         const auto signalled = emitter_.emit_transport_chunk(
             record.transport_bytes, ts::PacketKind::emitted,
-            {frame.frame_index, std::nullopt, std::nullopt, config_.profile->packets_per_codeword()});
+            {frame.frame_index, std::nullopt, std::nullopt, config_.profile->packets_per_codeword(),
+             trusted_blocks_});
         emission = {true, signalled.marked, signalled.inserted, packets, 0, 0};
         counters_.emitted_frames += 1;
         counters_.emitted_codewords += slots;
@@ -193,8 +211,9 @@ FrameEmission FrameFinalizer::emit_codewords(const FrameSelectionRecord& frame, 
                           (o.emit_bch_clean_codewords && bch_clean && ts::is_ts_valid(bytes)) ||
                           (o.emit_forced_codewords && frame.forced);
         if (emit) {
-            const auto signalled = emitter_.emit_transport_chunk(bytes, ts::PacketKind::emitted,
-                                                                 {frame.frame_index, slot, std::nullopt, packets});
+            const auto signalled = emitter_.emit_transport_chunk(
+                bytes, ts::PacketKind::emitted,
+                {frame.frame_index, slot, std::nullopt, packets, slot_trusted_blocks(slot)});
             emission.emitted = true;
             emission.marked_packets += signalled.marked;
             emission.inserted_packets += signalled.inserted;
@@ -230,8 +249,10 @@ void FrameFinalizer::salvage_packets(const FrameSelectionRecord& frame, FrameDec
             emitter_.note_untraceable_loss();
             continue;
         }
-        const auto signalled = emitter_.emit_transport_chunk(packet, ts::PacketKind::emitted_bch_clean_packet,
-                                                             {frame.frame_index, slot, q, packets});
+        const auto signalled =
+            emitter_.emit_transport_chunk(packet, ts::PacketKind::emitted_bch_clean_packet,
+                                          {frame.frame_index, slot, q, packets,
+                                           slot_trusted_blocks(slot).subspan(q * kBlocksPerPacket, kBlocksPerPacket)});
         emission.emitted = true;
         emission.marked_packets += signalled.marked;
         emission.inserted_packets += signalled.inserted;
@@ -269,15 +290,43 @@ void FrameFinalizer::add_decode_counters(const FrameDecodeRecord& record) {
     const auto& r = record.codewords;
     counters_.bch_corrected_errors += record.frame_bch.corrected_errors;
     counters_.bch_unclean_blocks += record.frame_bch.unclean_blocks;
+    counters_.bch_blocks += record.frame_bch.block_count;
     for (std::uint64_t slot = 0; slot < config_.codewords_per_frame; ++slot) {
         counters_.initial_syndrome_weight += r.initial_syndrome_weight[slot];
         counters_.early_rejected_codewords += r.early_rejected[slot];
         counters_.converged_codewords += r.ldpc[slot].converged ? 1 : 0;
         counters_.ldpc_iterations += r.ldpc[slot].iterations;
         counters_.final_syndrome_weight += r.ldpc[slot].final_syndrome_weight;
+        counters_.largest_ldpc_iterations = std::max(counters_.largest_ldpc_iterations, r.ldpc[slot].iterations);
+        counters_.recent_largest_ldpc_iterations =
+            std::max(counters_.recent_largest_ldpc_iterations, r.ldpc[slot].iterations);
+        add_packet_counters(slot);
+        if (config_.options->status_enabled() && r.ldpc[slot].converged) add_channel_errors(record, slot);
         add_retry_counters(record, slot);
     }
     counters_.soft_decoded_frames += 1;
+}
+
+void FrameFinalizer::add_packet_counters(std::uint64_t slot) {
+    const std::uint64_t packets = config_.profile->packets_per_codeword();
+    const auto trusted = slot_trusted_blocks(slot);
+    counters_.decoded_packets += packets;
+    for (std::uint64_t q = 0; q < packets; ++q)
+        counters_.untrusted_packets += trusted[q * kBlocksPerPacket] && trusted[q * kBlocksPerPacket + 1] ? 0 : 1;
+}
+
+void FrameFinalizer::add_channel_errors(const FrameDecodeRecord& record, std::uint64_t slot) {
+    const std::uint64_t n = config_.profile->variable_count();
+    const float* llrs = record.llrs.data() + slot * n;
+    const std::uint8_t* bits = record.decoded_bits.data() + slot * n;
+    std::uint64_t errors = 0;
+    std::uint64_t decided = 0;
+    for (std::uint64_t v = 0; v < n; ++v) {
+        decided += llrs[v] != 0.0f ? 1 : 0;
+        errors += (llrs[v] < 0.0f) != (bits[v] != 0) && llrs[v] != 0.0f ? 1 : 0;
+    }
+    counters_.channel_bit_errors += errors;
+    counters_.channel_bits += decided;
 }
 
 }  // namespace qarel::engine

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "decoder/engine/decode_counters.hpp"
 #include "decoder/engine/engine_config.hpp"
@@ -53,9 +54,13 @@ private:
     void stop_if_strict(const FrameSelectionRecord& frame, const FrameDecodeRecord& record) const;
     void add_decode_counters(const FrameDecodeRecord& record);
     void add_retry_counters(const FrameDecodeRecord& record, std::uint64_t slot);
+    void add_packet_counters(std::uint64_t slot);
+    void add_channel_errors(const FrameDecodeRecord& record, std::uint64_t slot);
 
     bool slot_blocks_clean(const FrameDecodeRecord& record, std::uint64_t slot) const;
     bool packet_blocks_clean(const FrameDecodeRecord& record, std::uint64_t slot, std::uint64_t packet) const;
+    void judge_block_trust(const FrameDecodeRecord& record);
+    std::span<const std::uint8_t> slot_trusted_blocks(std::uint64_t slot) const;
     std::span<std::uint8_t> codeword_bytes(FrameDecodeRecord& record, std::uint64_t slot) const;
 
     const EngineConfig& config_;
@@ -64,6 +69,8 @@ private:
     FrameDiagnosticsSink* diagnostics_;
     // The packets accepted so far, in frame order, as retries' continuity checks see them.
     ts::TsContinuityContext continuity_context_;
+    // Per BCH block of the frame being finalized: passed BCH in a codeword that converged.
+    std::vector<std::uint8_t> trusted_blocks_;
 };
 
 }  // namespace qarel::engine

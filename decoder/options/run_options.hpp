@@ -88,6 +88,15 @@ struct RunOptions {
     std::uint64_t failed_variable_diagnostics_top = 0;
     std::optional<std::string> packet_provenance_out;
 
+    // Live operation; none of these changes the output, the provenance, the diagnostics or
+    // the run summary.
+    std::optional<std::string> status_out;      // a path, or "-" for standard output
+    std::optional<std::uint64_t> status_fd;     // an open descriptor inherited from the caller
+    double status_interval_s = 1.0;
+    bool progress = false;
+    bool mark_transport_errors = false;         // changes the output: TEI on unclean packets
+    bool erase_nonfinite_llrs = false;          // NaN and infinities read as 0 instead of failing
+
     std::vector<std::string> positional;
     std::string input_path = "-";
     std::string output_path = "-";
@@ -100,6 +109,7 @@ struct RunOptions {
     std::uint64_t retry_max_iterations = 50;
 
     std::uint64_t signal_frames_per_fec_group() const { return qam == 32u ? 2 : 1; }
+    bool status_enabled() const { return status_out.has_value() || status_fd.has_value(); }
 };
 
 }  // namespace qarel::options

@@ -1,5 +1,6 @@
 #include "decoder/ts/packet_emitter.hpp"
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <vector>
@@ -45,8 +46,9 @@ void update_ts_continuity_context(std::span<const std::uint8_t> chunk, TsContinu
     });
 }
 
-PacketEmitter::PacketEmitter(std::FILE* output, std::FILE* provenance, DiscontinuitySwitches switches)
-    : output_(output), provenance_(provenance), switches_(switches) {
+PacketEmitter::PacketEmitter(std::FILE* output, std::FILE* provenance, DiscontinuitySwitches switches,
+                             bool mark_transport_errors)
+    : output_(output), provenance_(provenance), switches_(switches), mark_transport_errors_(mark_transport_errors) {
     last_continuity_counter_.fill(kNoCounter);
     expected_continuity_counter_.fill(kNoCounter);
 }
@@ -77,7 +79,7 @@ SignallingResult PacketEmitter::emit_transport_chunk(std::span<std::uint8_t> chu
     });
     counters_.output_packets += position;
 
-    write_output(chunk);
+    write_chunk(chunk, origin.trusted_blocks);
     counters_.output_bytes += chunk.size();
     record_emitted_packets(chunk);
     return signalled;
@@ -167,6 +169,38 @@ void PacketEmitter::note_dropped_chunk(std::span<const std::uint8_t> chunk, bool
 void PacketEmitter::note_untraceable_loss() {
     if (!switches_.any()) return;
     pending_pids_.insert_all(seen_pids_);
+}
+
+void PacketEmitter::write_chunk(std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> trusted_blocks) {
+    const std::size_t packets = chunk.size() / kPacketBytes;
+    const std::size_t blocks_per_packet = packets == 0 ? 0 : trusted_blocks.size() / packets;
+    const auto packet_trusted = [&](std::size_t p) {
+        const auto blocks = trusted_blocks.subspan(p * blocks_per_packet, blocks_per_packet);
+        return std::all_of(blocks.begin(), blocks.end(), [](std::uint8_t trusted) { return trusted != 0; });
+    };
+    std::uint64_t untrusted = 0;
+    for (std::size_t p = 0; p < packets; ++p) {
+        if (!packet_trusted(p)) {
+            ++untrusted;
+            continue;
+        }
+        ++counters_.trusted_packets;
+        if (chunk[p * kPacketBytes] != kSyncByte) ++counters_.trusted_packets_without_sync;
+    }
+    counters_.untrusted_packets += untrusted;
+    if (!mark_transport_errors_ || untrusted == 0) {
+        write_output(chunk);
+        return;
+    }
+    // A marked packet also gets its sync byte back, so that parsers keep their lock on the
+    // stream and reach the flag instead of losing sync on a garbled first byte.
+    marked_chunk_.assign(chunk.begin(), chunk.end());
+    for (std::size_t p = 0; p < packets; ++p) {
+        if (packet_trusted(p)) continue;
+        marked_chunk_[p * kPacketBytes] = kSyncByte;
+        marked_chunk_[p * kPacketBytes + 1] |= kTransportErrorBit;
+    }
+    write_output(marked_chunk_);
 }
 
 void PacketEmitter::write_output(std::span<const std::uint8_t> bytes) {

@@ -20,6 +20,11 @@ struct EmitterCounters {
     std::uint64_t discontinuity_marked_packets = 0;
     std::uint64_t discontinuity_inserted_packets = 0;
     std::uint64_t continuity_guard_pending_pids = 0;
+    // Live figures, outside the run summary: written packets by whether their bytes are
+    // trusted (see ChunkOrigin::trusted_blocks).
+    std::uint64_t trusted_packets = 0;
+    std::uint64_t trusted_packets_without_sync = 0;
+    std::uint64_t untrusted_packets = 0;  // marked with transport_error_indicator when asked
 };
 
 struct DiscontinuitySwitches {
@@ -40,6 +45,9 @@ struct ChunkOrigin {
     std::optional<std::uint64_t> codeword_slot;
     std::optional<std::uint64_t> packet_in_codeword;
     std::uint64_t packets_per_codeword = 1;
+    // Per BCH block of the chunk, in order, whether its bytes are trusted: the block passed
+    // BCH in a codeword whose LDPC decoding converged. Empty: all trusted.
+    std::span<const std::uint8_t> trusted_blocks;
 };
 
 // Accepted transport packets per PID, as the retries' continuity checks see them.
@@ -55,7 +63,11 @@ void update_ts_continuity_context(std::span<const std::uint8_t> chunk, TsContinu
 // asked, and writes a provenance row per output packet.
 class PacketEmitter {
 public:
-    PacketEmitter(std::FILE* output, std::FILE* provenance, DiscontinuitySwitches switches);
+    // With `mark_transport_errors`, every written packet that carries bytes of an untrusted
+    // BCH block has its transport_error_indicator set and its sync byte restored; nothing
+    // but the output sees the mark.
+    PacketEmitter(std::FILE* output, std::FILE* provenance, DiscontinuitySwitches switches,
+                  bool mark_transport_errors = false);
 
     SignallingResult emit_transport_chunk(std::span<std::uint8_t> chunk, PacketKind kind, const ChunkOrigin& origin);
     void guard_continuity(std::span<const std::uint8_t> chunk);
@@ -70,10 +82,13 @@ public:
 
 private:
     void write_output(std::span<const std::uint8_t> bytes);
+    void write_chunk(std::span<const std::uint8_t> chunk, std::span<const std::uint8_t> trusted_blocks);
 
     std::FILE* output_;
     std::FILE* provenance_;
     DiscontinuitySwitches switches_;
+    bool mark_transport_errors_;
+    std::vector<std::uint8_t> marked_chunk_;
     PidSet pending_pids_;
     PidSet seen_pids_;
     // Per PID the continuity counter of its last emitted payload packet, kNoCounter if none.

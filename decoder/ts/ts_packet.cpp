@@ -5,7 +5,7 @@
 namespace qarel::ts {
 
 bool is_well_formed(std::span<const std::uint8_t> p) {
-    if (p.size() < kPacketBytes || p[0] != kSyncByte || (p[1] & 0x80u) != 0 || p[3] >= 0x40u) return false;
+    if (p.size() < kPacketBytes || p[0] != kSyncByte || (p[1] & kTransportErrorBit) != 0 || p[3] >= 0x40u) return false;
     if (adaptation_field_control(p) == 0) return false;
     if (!has_adaptation_field(p)) return true;
     const std::uint8_t length = p[4];

@@ -8,6 +8,7 @@ namespace qarel::ts {
 inline constexpr std::size_t kPacketBytes = 188;
 inline constexpr std::uint8_t kSyncByte = 0x47;
 inline constexpr std::uint16_t kNullPid = 0x1FFF;
+inline constexpr std::uint8_t kTransportErrorBit = 0x80;  // in byte 1
 
 // Header fields of a 188-byte transport packet.
 inline std::uint16_t packet_pid(std::span<const std::uint8_t> p) {

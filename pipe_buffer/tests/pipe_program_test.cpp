@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "tests/support/test_support.hpp"
 
@@ -132,6 +135,52 @@ TEST(PipeBufferProgram, VersionNamesTheProgramAndBuild) {
     EXPECT_EQ(version.out.rfind("qarel_pipe_buffer ", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("\nbuild: "), std::string::npos);
     EXPECT_EQ(version.err, "");
+}
+
+// Polls a file until it contains `text`; false after a minute.
+bool wait_for_text(const std::string& path, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (read_file(path).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// The producer stalls after four whole chunks and part of a fifth; the status lines show the
+// copy meanwhile, and an interrupt ends the input there with nothing accepted lost.
+TEST(PipeBufferProgram, StatusLinesComeWhileCopyingAndAnInterruptDrainsWhatWasAccepted) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        test::TempDir dir;
+        const std::string input = random_bytes(300'000);
+        write_file(dir.file("status"), "");
+        test::PipedProgram program(kProgram, {"--chunk-bytes", "65536", "--status-interval", "0.02", "--status-out",
+                                              dir.file("status"), "--diagnostics-out", dir.file("report.json"), "-",
+                                              dir.file("out")});
+        ASSERT_TRUE(program.feed(input));
+        ASSERT_TRUE(wait_for_text(dir.file("status"), "\"final\":false,\"seconds\""));
+        ASSERT_TRUE(wait_for_text(dir.file("status"), "\"bytes_out\":262144"));
+        program.send_signal(signal);
+        const auto result = program.finish();
+        EXPECT_EQ(result.exit_status, 128 + signal) << result.err;
+        EXPECT_TRUE(read_file(dir.file("out")) == input);
+        EXPECT_NE(read_file(dir.file("report.json")).find("\"verdict\":\"ok\""), std::string::npos);
+        const std::string status = read_file(dir.file("status"));
+        const std::string last_line = status.substr(status.rfind('\n', status.size() - 2) + 1);
+        EXPECT_EQ(last_line.rfind("{\"schema\":\"qarel.pipe_status.v1\",\"final\":true,", 0), 0u) << last_line;
+        EXPECT_NE(last_line.find("\"bytes_in\":300000,\"bytes_out\":300000,\"buffered_bytes\":0,"), std::string::npos)
+            << last_line;
+    }
+}
+
+TEST(PipeBufferProgram, StatusOptionsAreChecked) {
+    for (const char* bad : {"0", "-1", "x", "nan", "1e9"}) {
+        const auto result = run_program(kProgram, {"--status-interval", bad});
+        EXPECT_EQ(result.exit_status, 2) << bad;
+        EXPECT_EQ(result.err.rfind(std::string("qarel_pipe_buffer: invalid status interval: ") + bad, 0), 0u)
+            << result.err;
+    }
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstring>
+#include <utility>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -49,6 +51,85 @@ std::string read_file(const std::string& path) {
     return contents.str();
 }
 
+namespace {
+
+std::vector<char*> argv_of(std::vector<std::string>& strings) {
+    std::vector<char*> argv;
+    for (auto& s : strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+int wait_for_exit(int pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("waitpid failed");
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+PipedProgram::PipedProgram(const std::string& executable, const std::vector<std::string>& arguments) {
+    std::signal(SIGPIPE, SIG_IGN);  // a program that stops reading must not end the test
+    std::vector<std::string> argv_strings{executable};
+    argv_strings.insert(argv_strings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv = argv_of(argv_strings);
+    const std::string out_path = scratch_.file("stdout");
+    const std::string err_path = scratch_.file("stderr");
+    int pipe_ends[2];
+    if (::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0) ::_exit(126);
+        ::dup2(pipe_ends[0], 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execv(executable.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(pipe_ends[0]);
+    input_ = pipe_ends[1];
+}
+
+PipedProgram::~PipedProgram() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        wait_for_exit(pid_);
+    }
+    close_input();
+}
+
+bool PipedProgram::feed(const std::string& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(input_, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void PipedProgram::close_input() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+}
+
+void PipedProgram::send_signal(int signal) { ::kill(pid_, signal); }
+
+ProgramResult PipedProgram::finish() {
+    close_input();
+    ProgramResult result;
+    result.exit_status = wait_for_exit(std::exchange(pid_, -1));
+    result.out = read_file(scratch_.file("stdout"));
+    result.err = read_file(scratch_.file("stderr"));
+    return result;
+}
+
 ProgramResult run_program(const std::string& executable, const std::vector<std::string>& arguments,
                           const std::string& stdin_data) {
     TempDir scratch;
@@ -59,9 +140,7 @@ ProgramResult run_program(const std::string& executable, const std::vector<std::
 
     std::vector<std::string> argv_strings{executable};
     argv_strings.insert(argv_strings.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& s : argv_strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argv_of(argv_strings);
 
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
@@ -76,12 +155,8 @@ ProgramResult run_program(const std::string& executable, const std::vector<std::
         ::execv(executable.c_str(), argv.data());
         ::_exit(127);
     }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) throw std::runtime_error("waitpid failed");
-    }
     ProgramResult result;
-    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.exit_status = wait_for_exit(child);
     result.out = read_file(out_path);
     result.err = read_file(err_path);
     return result;

@@ -41,6 +41,28 @@ struct ProgramResult {
 ProgramResult run_program(const std::string& executable, const std::vector<std::string>& arguments,
                           const std::string& stdin_data = "");
 
+// A program fed through a real pipe by the test, as a live producer would feed it; its
+// standard output and error go to files.
+class PipedProgram {
+public:
+    PipedProgram(const std::string& executable, const std::vector<std::string>& arguments);
+    ~PipedProgram();
+    PipedProgram(const PipedProgram&) = delete;
+    PipedProgram& operator=(const PipedProgram&) = delete;
+
+    // Writes to the program's input; false once the program no longer reads it.
+    bool feed(const std::string& bytes);
+    void close_input();
+    void send_signal(int signal);
+    // Closes the input if still open and waits for the program to end.
+    ProgramResult finish();
+
+private:
+    TempDir scratch_;
+    int input_ = -1;
+    int pid_ = -1;
+};
+
 void write_file(const std::string& path, const std::string& contents);
 std::string read_file(const std::string& path);
 

@@ -253,6 +253,21 @@ TEST(CommandLine, EmissionGateAndScaleRuleChecks) {
     });
 }
 
+TEST(CommandLine, LiveOperationChecks) {
+    DecoderFiles files;
+    expect_cases(files, {
+        {{"--status-interval", "0"}, "status interval must be within 0.01..86400 seconds"},
+        {{"--status-interval", "inf"}, "status interval must be within 0.01..86400 seconds"},
+        {{"--status-out", "s", "--status-fd", "3"}, "--status-out and --status-fd are mutually exclusive"},
+        {{"--status-fd", "0"}, "status descriptor must be an output descriptor, not 0"},
+        {{"--nonfinite-llrs", "zero"}, "nonfinite LLR policy must be fail or erase"},
+    });
+    // Standard output carries the transport stream unless the output is a file.
+    const auto clash = run_in_process({"--fec-rate", "3", "--alist", files.alist, "--status-fd", "1", files.input});
+    EXPECT_EQ(clash.status, 1);
+    EXPECT_EQ(clash.err, kPrefix + "status lines on standard output need the transport stream in a file\n");
+}
+
 TEST(CommandLine, AcceptedCombinationsParse) {
     const std::vector<std::string> program{"qarel_ldpc_bch_decode"};
     const auto parse = [&](std::vector<std::string> extra) {

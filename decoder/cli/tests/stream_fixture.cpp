@@ -86,13 +86,18 @@ Decoded decode(const Stream& stream, std::uint64_t rate, const std::vector<std::
                                   dir.file("out.ts")};
     args.insert(args.end(), extra.begin(), extra.end());
     const auto result = run_program(kDecoder, args);
-    Decoded decoded{result.exit_status, read_file(dir.file("out.ts")), read_file(dir.file("rows.jsonl")), result.err, {}};
-    std::istringstream lines(result.err);
+    return {result.exit_status, read_file(dir.file("out.ts")), read_file(dir.file("rows.jsonl")), result.err,
+            summary_of(result.err)};
+}
+
+std::map<std::string, std::string> summary_of(const std::string& err) {
+    std::map<std::string, std::string> summary;
+    std::istringstream lines(err);
     for (std::string line; std::getline(lines, line);) {
         const auto equals = line.find('=');
-        if (equals != std::string::npos) decoded.summary[line.substr(0, equals)] = line.substr(equals + 1);
+        if (equals != std::string::npos) summary[line.substr(0, equals)] = line.substr(equals + 1);
     }
-    return decoded;
+    return summary;
 }
 
 std::string frames_of(const Stream& stream, std::initializer_list<std::uint64_t> frames) {

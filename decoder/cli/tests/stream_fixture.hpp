@@ -47,6 +47,9 @@ struct Decoded {
 // provenance file, and reads back the output, the provenance and the summary.
 Decoded decode(const Stream& stream, std::uint64_t rate, const std::vector<std::string>& extra);
 
+// The key=value lines of a run's standard error.
+std::map<std::string, std::string> summary_of(const std::string& err);
+
 // The source bytes of the given 1-based frames, in the order given.
 std::string frames_of(const Stream& stream, std::initializer_list<std::uint64_t> frames);
 

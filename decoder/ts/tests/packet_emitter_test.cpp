@@ -59,7 +59,7 @@ private:
 struct EmitterUnderTest {
     explicit EmitterUnderTest(bool mark, bool insert) : emitter(output.get(), provenance.get(), {mark, insert}) {}
     SignallingResult emit(Bytes& chunk, std::optional<std::uint64_t> slot = 0) {
-        return emitter.emit_transport_chunk(chunk, PacketKind::emitted, {7, slot, std::nullopt, 4});
+        return emitter.emit_transport_chunk(chunk, PacketKind::emitted, {7, slot, std::nullopt, 4, {}});
     }
     CaptureFile output;
     CaptureFile provenance;
@@ -215,13 +215,43 @@ TEST(PacketEmitter, LossesMakeOnlySeenPidsPending) {
     EXPECT_EQ(untrusted.emitter.pending_pids().pids(), (std::vector<std::uint16_t>{0x100}));
 }
 
+// Two BCH blocks per packet: a packet is marked when either of its blocks is untrusted, its
+// sync byte restored; the continuity state and the provenance see the bytes as decoded.
+TEST(PacketEmitter, TransportErrorMarkingTouchesUntrustedPacketsOnly) {
+    Bytes chunk = join({packet(0x10, 0), packet(0x11, 0), packet(0x12, 0), packet(0x10, 1)});
+    chunk[2 * 188] = 0x00;  // a garbled sync byte in an untrusted packet
+    chunk[3 * 188] = 0x00;  // and one in a trusted packet, which stays as it is
+    const std::vector<std::uint8_t> trusted{1, 1, 1, 0, 0, 1, 1, 1};
+    const Bytes decoded = chunk;
+    CaptureFile output, provenance, plain_provenance;
+    PacketEmitter marking(output.get(), provenance.get(), {true, false}, true);
+    marking.emit_transport_chunk(chunk, PacketKind::emitted, {1, std::nullopt, std::nullopt, 4, trusted});
+    CaptureFile plain_output;
+    PacketEmitter unmarked(plain_output.get(), plain_provenance.get(), {true, false}, false);
+    Bytes same = decoded;
+    unmarked.emit_transport_chunk(same, PacketKind::emitted, {1, std::nullopt, std::nullopt, 4, trusted});
+
+    Bytes expected = decoded;
+    for (const std::size_t p : {1u, 2u}) {
+        expected[p * 188] = 0x47;
+        expected[p * 188 + 1] |= 0x80;
+    }
+    EXPECT_EQ(output.contents(), std::string(expected.begin(), expected.end()));
+    EXPECT_EQ(plain_output.contents(), std::string(decoded.begin(), decoded.end()));
+    EXPECT_TRUE(chunk == decoded);
+    EXPECT_EQ(provenance.contents(), plain_provenance.contents());
+    EXPECT_EQ(marking.counters().untrusted_packets, 2u);
+    EXPECT_EQ(marking.counters().trusted_packets, 2u);
+    EXPECT_EQ(marking.counters().trusted_packets_without_sync, 1u);
+}
+
 TEST(Provenance, RowsDescribeWholeFramesSalvagedAndBrokenPackets) {
     CaptureFile output, provenance;
     PacketEmitter emitter(output.get(), provenance.get(), {});
     Bytes frame = join({packet(0x10, 0), packet(0x11, 0), packet(0x12, 0), packet(0x13, 0)});
-    emitter.emit_transport_chunk(frame, PacketKind::emitted, {3, std::nullopt, std::nullopt, 2});
+    emitter.emit_transport_chunk(frame, PacketKind::emitted, {3, std::nullopt, std::nullopt, 2, {}});
     Bytes salvaged = packet(0x1fff, 0);
-    emitter.emit_transport_chunk(salvaged, PacketKind::emitted_bch_clean_packet, {4, 1, 1, 2});
+    emitter.emit_transport_chunk(salvaged, PacketKind::emitted_bch_clean_packet, {4, 1, 1, 2, {}});
     const std::string rows = provenance.contents();
     EXPECT_NE(rows.find("\"output_packet_index\":3,\"kind\":\"emitted\",\"frame_index\":3,\"codeword_slot\":1,"
                         "\"packet_in_codeword\":1,\"packets_per_codeword\":2,\"pid\":19,\"pid_hex\":\"0x0013\","
@@ -250,7 +280,7 @@ TEST(PacketEmitter, WriteFailuresStopTheRun) {
     Bytes chunk = packet(0x100, 0);
     PacketEmitter to_full_output(full, nullptr, {});
     try {
-        to_full_output.emit_transport_chunk(chunk, PacketKind::emitted, {1, 0, std::nullopt, 1});
+        to_full_output.emit_transport_chunk(chunk, PacketKind::emitted, {1, 0, std::nullopt, 1, {}});
         ADD_FAILURE();
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "failed to write decoded transport-byte stream");
@@ -258,7 +288,7 @@ TEST(PacketEmitter, WriteFailuresStopTheRun) {
     CaptureFile output;
     PacketEmitter to_full_provenance(output.get(), full, {});
     try {
-        to_full_provenance.emit_transport_chunk(chunk, PacketKind::emitted, {1, 0, std::nullopt, 1});
+        to_full_provenance.emit_transport_chunk(chunk, PacketKind::emitted, {1, 0, std::nullopt, 1, {}});
         ADD_FAILURE();
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "failed to write packet provenance row");
