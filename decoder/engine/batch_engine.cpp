@@ -22,6 +22,7 @@ FrameDecodeRecord prepare_record(const FrameSelectionRecord& frame, const ldpc::
     record.message_bits.assign(slots * profile.message_bits, 0);
     record.transport_bytes.assign(slots * profile.bytes_per_codeword(), 0);
     record.codewords = CodewordResults(slots);
+    record.slot_bch.resize(slots);
     const auto transmitted = std::span<const float>(frame.llrs);
     for (std::uint64_t slot = 0; slot < slots; ++slot)
         ldpc::expand_transmitted_codeword(profile,
@@ -92,19 +93,18 @@ BatchEngine::Batch BatchEngine::prepare_batch() {
     return batch;
 }
 
-// Worker k decodes a contiguous share of the batch with its own decoder, kept from batch to
-// batch. No work is shared at run time, so the end of the round is the only synchronisation.
+// The workers share the batch's codewords: each decoder takes the next one whenever a lane
+// frees up, so no worker idles while another still has a long queue of its own.
 void BatchEngine::start_decoding(Batch&& batch) {
     in_flight_.emplace(std::move(batch));
     in_flight_->started = Clock::now();
+    in_flight_->queue = std::make_unique<BatchCodewordQueue>(in_flight_->codewords, settings_);
     const std::uint64_t n = in_flight_->codewords.size();
     const std::uint64_t workers = workers_for(n, ldpc::ldpc_kernel_lanes(config_.kernel), config_.worker_count);
     if (decoders_.size() < workers) decoders_.resize(workers);
-    pool_.start(workers, [this, n, workers](std::size_t k) {
+    pool_.start(workers, [this](std::size_t k) {
         if (!decoders_[k]) decoders_[k] = ldpc::make_codeword_decoder(*config_.graph, config_.kernel);
-        const std::span<const BatchCodeword> all(in_flight_->codewords);
-        decode_codewords(all.subspan(k * n / workers, (k + 1) * n / workers - k * n / workers), settings_,
-                         *decoders_[k]);
+        in_flight_->queue->decode(*decoders_[k]);
     });
 }
 

@@ -44,6 +44,7 @@ private:
         std::vector<FrameSelectionRecord> frames;
         std::vector<std::unique_ptr<FrameDecodeRecord>> records;  // none for a skipped frame
         std::vector<BatchCodeword> codewords;
+        std::unique_ptr<BatchCodewordQueue> queue;  // made when the batch goes to the workers
         Clock::time_point started;
     };
 

@@ -44,29 +44,35 @@ bool score_initial_syndrome(const BatchCodeword& c, std::span<const float> input
     return true;
 }
 
-// A baseline is clean when it converged and the BCH decode of its message bits finds no
-// unclean block.
-bool baseline_clean(const BatchCodeword& c, std::span<const std::uint8_t> decoded, const CodewordDecodeSettings& s) {
-    if (!c.record->codewords.ldpc[c.slot].converged) return false;
+// Decodes the slot's message bits into its transport bytes, keeping the result.
+const bch::BchDecodeResult& decode_slot_bch(const BatchCodeword& c, std::span<const std::uint8_t> decoded,
+                                            const CodewordDecodeSettings& s) {
     const ldpc::FecProfile& profile = *s.profile;
-    std::vector<std::uint8_t> bytes(profile.bytes_per_codeword());
-    const auto bch = bch::decode_bch_blocks(decoded.subspan(profile.parity_bits()), bytes,
-                                            c.slot * profile.bytes_per_codeword() * 8, s.scrambler_reset_bits);
-    return bch.unclean_blocks == 0;
+    const std::uint64_t size = profile.bytes_per_codeword();
+    bch::BchDecodeResult& result = c.record->slot_bch[c.slot];
+    bch::decode_bch_blocks(decoded.subspan(profile.parity_bits()),
+                           std::span(c.record->transport_bytes).subspan(c.slot * size, size), c.slot * size * 8,
+                           s.scrambler_reset_bits, result);
+    return result;
 }
 
-// Once the baseline is decided: the snapshot, the retries of a codeword that is not clean,
-// and the final message bits.
+// Once the baseline is decided: the snapshot, the retries of a codeword that is not clean
+// (converged, with no unclean BCH block), the final message bits and their BCH decode.
 void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s, ldpc::CodewordDecoder& decoder) {
     const ldpc::FecProfile& profile = *s.profile;
     const std::uint64_t n = profile.variable_count();
     const auto decoded = slot_decoded_bits(c, n);
     const auto baseline = std::span(c.record->baseline_bits).subspan(c.slot * n, n);
     std::copy(decoded.begin(), decoded.end(), baseline.begin());
-    if (s.retry_plan != nullptr && s.retry_plan->retry_enabled && !baseline_clean(c, decoded, s)) {
+    const bool converged = c.record->codewords.ldpc[c.slot].converged;
+    const bool clean = converged && decode_slot_bch(c, decoded, s).unclean_blocks == 0;
+    if (s.retry_plan != nullptr && s.retry_plan->retry_enabled && !clean) {
         const retry::RetryContext context{&profile, s.graph, s.retry_plan, s.scrambler_reset_bits, &decoder};
         const retry::RetryCodeword codeword{slot_llrs(c, n), baseline, c.slot, c.frame_index};
         store_retry_outcome(c.record->codewords, c.slot, retry::run_codeword_retries(codeword, decoded, context));
+        decode_slot_bch(c, decoded, s);
+    } else if (!converged) {
+        decode_slot_bch(c, decoded, s);
     }
     const auto message = decoded.subspan(profile.parity_bits());
     std::copy(message.begin(), message.end(), c.record->message_bits.begin() + c.slot * profile.message_bits);
@@ -74,23 +80,42 @@ void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s, ld
 
 }  // namespace
 
-void decode_codewords(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings,
-                      ldpc::CodewordDecoder& decoder) {
-    const std::uint64_t n = settings.profile->variable_count();
-    std::vector<std::vector<float>> clipped_inputs(settings.llr_clip ? codewords.size() : 0);
-    std::vector<ldpc::CodewordJob> jobs;
-    for (std::size_t i = 0; i < codewords.size(); ++i) {
-        const BatchCodeword& c = codewords[i];
-        std::span<const float> input = slot_llrs(c, n);
-        if (settings.llr_clip) {
-            clipped_inputs[i] = clipped(input, *settings.llr_clip);
-            input = clipped_inputs[i];
+// Hands the worker's decoder the codewords it takes from the queue, preparing each as it is
+// taken, and remembers them so the worker can finish them after the decode.
+class BatchCodewordQueue::WorkerShare final : public ldpc::CodewordJobSource {
+public:
+    explicit WorkerShare(BatchCodewordQueue& queue) : queue_(queue) {}
+
+    const ldpc::CodewordJob* next() override {
+        const CodewordDecodeSettings& settings = queue_.settings_;
+        const std::uint64_t n = settings.profile->variable_count();
+        for (;;) {
+            const std::size_t i = queue_.next_.fetch_add(1, std::memory_order_relaxed);
+            if (i >= queue_.codewords_.size()) return nullptr;
+            taken_.push_back(i);
+            const BatchCodeword& c = queue_.codewords_[i];
+            std::span<const float> input = slot_llrs(c, n);
+            if (settings.llr_clip) {
+                queue_.clipped_[i] = clipped(input, *settings.llr_clip);
+                input = queue_.clipped_[i];
+            }
+            if (settings.initial_syndrome_scoring && score_initial_syndrome(c, input, settings)) continue;
+            queue_.jobs_[i] = {input, slot_decoded_bits(c, n), &c.record->codewords.ldpc[c.slot]};
+            return &queue_.jobs_[i];
         }
-        if (settings.initial_syndrome_scoring && score_initial_syndrome(c, input, settings)) continue;
-        jobs.push_back({input, slot_decoded_bits(c, n), &c.record->codewords.ldpc[c.slot]});
     }
-    decoder.decode(jobs, settings.baseline, ldpc::Schedule::flooding);
-    for (const BatchCodeword& c : codewords) finish_codeword(c, settings, decoder);
+
+    const std::vector<std::size_t>& taken() const { return taken_; }
+
+private:
+    BatchCodewordQueue& queue_;
+    std::vector<std::size_t> taken_;
+};
+
+void BatchCodewordQueue::decode(ldpc::CodewordDecoder& decoder) {
+    WorkerShare share(*this);
+    decoder.decode(share, settings_.baseline, ldpc::Schedule::flooding);
+    for (const std::size_t i : share.taken()) finish_codeword(codewords_[i], settings_, decoder);
 }
 
 }  // namespace qarel::engine

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "decoder/engine/frame_decode_record.hpp"
+#include "decoder/ldpc/codeword_decoder.hpp"
 #include "decoder/ldpc/fec_profile.hpp"
 #include "decoder/ldpc/ldpc_graph.hpp"
 #include "decoder/ldpc/min_sum.hpp"
-#include "decoder/ldpc/codeword_decoder.hpp"
 #include "decoder/retry/retry_plan.hpp"
 
 namespace qarel::engine {
@@ -33,11 +35,32 @@ struct BatchCodeword {
     std::uint64_t frame_index = 0;
 };
 
-// The decode of a worker's codewords: optional clipping, initial-syndrome scoring with early
-// accept or reject, flooding min-sum, the baseline snapshot, retries for codewords that are
-// not clean, and the final message bits. Writes only the given slots' entries of their records.
-// `decoder` is the calling worker's own, for the baseline and the retries.
-void decode_codewords(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings,
-                      ldpc::CodewordDecoder& decoder);
+// The codewords of a batch, shared by its workers: each worker's decoder takes the next
+// codeword whenever one of its lanes frees up, so every lane stays busy until the batch runs
+// out, whatever the worker count and however the codewords' iteration counts differ. A
+// codeword's decode reads only its own slot and the read-only settings, so which worker takes
+// it changes nothing in the results.
+class BatchCodewordQueue {
+public:
+    BatchCodewordQueue(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings)
+        : codewords_(codewords), settings_(settings), jobs_(codewords.size()),
+          clipped_(settings.llr_clip ? codewords.size() : 0) {}
+
+    // A worker's decode of the codewords it takes: optional clipping, initial-syndrome scoring
+    // with early accept or reject, flooding min-sum with `decoder` (the worker's own), then
+    // for each of them the baseline snapshot, retries for codewords that are not clean, the
+    // final message bits and their BCH decode. Writes only those codewords' slot entries.
+    void decode(ldpc::CodewordDecoder& decoder);
+
+private:
+    class WorkerShare;
+
+    const std::span<const BatchCodeword> codewords_;
+    const CodewordDecodeSettings& settings_;
+    std::atomic<std::size_t> next_{0};
+    // Entry i belongs to the worker that took codeword i.
+    std::vector<ldpc::CodewordJob> jobs_;
+    std::vector<std::vector<float>> clipped_;
+};
 
 }  // namespace qarel::engine

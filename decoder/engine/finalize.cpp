@@ -64,9 +64,19 @@ void FrameFinalizer::finalize_decoded(const FrameSelectionRecord& frame, FrameDe
     add_decode_counters(record);
 }
 
+// The workers decoded each slot's BCH blocks into its transport bytes; the frame's result
+// joins theirs, slot after slot.
 void FrameFinalizer::decode_transport_bytes(FrameDecodeRecord& record) const {
-    record.frame_bch = bch::decode_bch_blocks(record.message_bits, record.transport_bytes, 0,
-                                              config_.scrambler_reset_bits);
+    bch::BchDecodeResult& frame = record.frame_bch;
+    frame = {};
+    for (const bch::BchDecodeResult& slot : record.slot_bch) {
+        frame.block_count += slot.block_count;
+        frame.corrected_errors += slot.corrected_errors;
+        frame.unclean_blocks += slot.unclean_blocks;
+        frame.block_clean.insert(frame.block_clean.end(), slot.block_clean.begin(), slot.block_clean.end());
+        frame.block_corrected_errors.insert(frame.block_corrected_errors.end(), slot.block_corrected_errors.begin(),
+                                            slot.block_corrected_errors.end());
+    }
     const std::uint64_t blocks = record.frame_bch.block_count;
     const std::uint64_t slots = config_.codewords_per_frame;
     if (blocks % slots != 0) throw std::runtime_error("BCH block count does not align to FEC codewords");

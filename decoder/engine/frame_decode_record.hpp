@@ -65,6 +65,9 @@ struct FrameDecodeRecord {
     std::vector<std::uint8_t> message_bits;
     std::vector<std::uint8_t> transport_bytes;
     CodewordResults codewords;
+    // Per slot: the BCH decode of its final message bits into its transport bytes, made by
+    // the worker that decoded it; finalize joins them into the frame's.
+    std::vector<bch::BchDecodeResult> slot_bch;
     bch::BchDecodeResult frame_bch;
     bool frame_clean = false;
 };

@@ -19,10 +19,14 @@ public:
     std::size_t lanes() const override { return 1; }
     void decode(std::span<const CodewordJob> jobs, const MinSumSettings& settings, Schedule schedule) override {
         check_codeword_jobs(jobs, graph_.variable_count, settings);
-        for (const CodewordJob& job : jobs)
-            *job.result = schedule == Schedule::flooding
-                              ? decode_min_sum_flooding(job.llrs, graph_, job.hard_bits, settings)
-                              : decode_min_sum_layered(job.llrs, graph_, job.hard_bits, settings);
+        for (const CodewordJob& job : jobs) decode_one(job, graph_, settings, schedule);
+    }
+    void decode(CodewordJobSource& source, const MinSumSettings& settings, Schedule schedule) override {
+        validate_min_sum_settings(settings);
+        while (const CodewordJob* job = source.next()) {
+            check_codeword_jobs(std::span(job, 1), graph_.variable_count, settings);
+            decode_one(*job, graph_, settings, schedule);
+        }
     }
 
 private:
@@ -96,6 +100,11 @@ std::vector<LdpcKernel> available_ldpc_kernels() {
 LdpcKernel selected_ldpc_kernel() {
     static const LdpcKernel selected = kernel_from_environment();
     return selected;
+}
+
+void decode_one(const CodewordJob& job, const LdpcGraph& graph, const MinSumSettings& settings, Schedule schedule) {
+    *job.result = schedule == Schedule::flooding ? decode_min_sum_flooding(job.llrs, graph, job.hard_bits, settings)
+                                                 : decode_min_sum_layered(job.llrs, graph, job.hard_bits, settings);
 }
 
 void check_codeword_jobs(std::span<const CodewordJob> jobs, std::uint64_t variable_count,

@@ -45,9 +45,33 @@ struct CodewordJob {
     LdpcDecodeResult* result = nullptr;
 };
 
+// Hands out jobs one at a time, so that decoders on several threads can share one list and
+// each takes the next job when one of its lanes frees up.
+class CodewordJobSource {
+public:
+    virtual ~CodewordJobSource() = default;
+    // The next job, or nullptr once there are none left. The job must stay valid until the
+    // decode call that took it returns.
+    virtual const CodewordJob* next() = 0;
+};
+
+// The jobs of a span, in order.
+class SpanJobSource final : public CodewordJobSource {
+public:
+    explicit SpanJobSource(std::span<const CodewordJob> jobs) : jobs_(jobs) {}
+    const CodewordJob* next() override { return next_ < jobs_.size() ? &jobs_[next_++] : nullptr; }
+
+private:
+    std::span<const CodewordJob> jobs_;
+    std::size_t next_ = 0;
+};
+
 // Throws std::invalid_argument like decode_min_sum_flooding for a bad job or setting.
 void check_codeword_jobs(std::span<const CodewordJob> jobs, std::uint64_t variable_count,
                          const MinSumSettings& settings);
+
+// One job with the plain decoder of the schedule.
+void decode_one(const CodewordJob& job, const LdpcGraph& graph, const MinSumSettings& settings, Schedule schedule);
 
 // A decoder for one graph that keeps its working memory from call to call. Each job's hard
 // bits and result are identical to decode_min_sum_flooding (or _layered) on it alone,
@@ -59,6 +83,9 @@ public:
     // Codewords decoded side by side; a call with fewer jobs leaves lanes idle.
     virtual std::size_t lanes() const = 0;
     virtual void decode(std::span<const CodewordJob> jobs, const MinSumSettings& settings, Schedule schedule) = 0;
+    // Decodes jobs from `source` until it has none left. The settings are checked first,
+    // each job as it is taken.
+    virtual void decode(CodewordJobSource& source, const MinSumSettings& settings, Schedule schedule) = 0;
 };
 
 // The graph must outlive the decoder. Throws std::invalid_argument for a bad graph or a

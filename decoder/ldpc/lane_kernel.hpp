@@ -6,10 +6,11 @@
 // library's code (declared earlier) keeps the default one.
 //
 // Layout: W codewords ("lanes") are interleaved, element [i * W + lane]. Instead of one
-// message per edge, each check keeps its two scaled minima per lane, and each edge two bit
-// masks: the lanes where the edge held its check's minimum and the lanes where its message
-// was negative. Every message is rebuilt from them exactly, so the working set is the
-// posteriors plus a few bytes per edge and fits the core's cache.
+// message per edge, each check keeps per lane its two scaled minima, the edge of the first
+// and the parity of its inputs' signs, and each edge one bit mask: the lanes where its input
+// was negative. Every message is rebuilt from them exactly (the edge of the first minimum
+// gets the second; the sign is the parity times the input's), so the working set is the
+// posteriors plus a byte or two per edge and fits the core's cache.
 //
 // Each lane performs exactly the float operations of decode_min_sum_flooding or
 // decode_min_sum_layered on its codeword, in the same order: the results are identical to
@@ -36,8 +37,6 @@ struct AlignedArray {
     std::size_t size;
 };
 
-constexpr std::uint32_t kNoJob = UINT32_MAX;
-
 template <typename Ops>
 class LaneDecoder final : public CodewordDecoder {
 public:
@@ -46,13 +45,6 @@ public:
     using Mask = typename Ops::Mask;
     using Bits = typename Ops::Bits;
     using Index = typename Ops::Index;
-
-    // Per edge and lane: whether its last message was negative, and whether the edge held its
-    // check's first minimum (so the message carried the second).
-    struct EdgeMasks {
-        Bits negative;
-        Bits holds_min1;
-    };
 
     // The graph must outlive the decoder.
     LaneDecoder(const LdpcGraph& graph, LdpcKernel kernel)
@@ -69,7 +61,6 @@ public:
           min1_edges_(checks_ * W),
           parities_(checks_),
           edge_signs_(graph.edge_count()),
-          edge_masks_(graph.edge_count()),
           check_signs_(max_degree(graph)),
           incoming_(max_degree(graph) * W) {
         for (std::size_t c = 0; c <= checks_; ++c) check_offsets_[c] = static_cast<std::uint32_t>(graph.check_offsets[c]);
@@ -82,7 +73,7 @@ public:
                     if (vars[i] == vars[j]) repeats_variable_[c] = 1;
         }
         for (std::size_t l = 0; l < W; ++l) {
-            job_[l] = kNoJob;
+            job_[l] = nullptr;
             iteration_[l] = 0;
         }
     }
@@ -95,18 +86,27 @@ public:
         // Lanes cost the same however few are busy: below this many jobs a kernel is slower
         // than decoding them one by one.
         if (jobs.size() < Ops::kFewestJobs) {
-            for (const CodewordJob& job : jobs)
-                *job.result = schedule == Schedule::flooding
-                                  ? decode_min_sum_flooding(job.llrs, graph_, job.hard_bits, settings)
-                                  : decode_min_sum_layered(job.llrs, graph_, job.hard_bits, settings);
+            for (const CodewordJob& job : jobs) decode_one(job, graph_, settings, schedule);
             return;
         }
-        if (schedule == Schedule::flooding) run_flooding(jobs, settings);
-        else run_layered(jobs, settings);
-        for (std::size_t l = 0; l < W; ++l) job_[l] = kNoJob;
+        SpanJobSource source(jobs);
+        run(source, settings, schedule);
+    }
+
+    void decode(CodewordJobSource& source, const MinSumSettings& settings, Schedule schedule) override {
+        validate_min_sum_settings(settings);
+        run(source, settings, schedule);
     }
 
 private:
+    void run(CodewordJobSource& source, const MinSumSettings& settings, Schedule schedule) {
+        // A call that ended in an exception may have left jobs in lanes.
+        for (std::size_t l = 0; l < W; ++l) job_[l] = nullptr;
+        exhausted_ = false;
+        if (schedule == Schedule::flooding) run_flooding(source, settings);
+        else run_layered(source, settings);
+    }
+
     static std::size_t max_degree(const LdpcGraph& graph) {
         std::size_t degree = 1;
         for (std::size_t c = 0; c < graph.check_count(); ++c)
@@ -116,7 +116,7 @@ private:
 
     bool busy() const {
         for (std::size_t l = 0; l < W; ++l)
-            if (job_[l] != kNoJob) return true;
+            if (job_[l] != nullptr) return true;
         return false;
     }
 
@@ -125,53 +125,51 @@ private:
     // minima, signs and first-minimum edge; lanes whose syndrome is zero, or that reached the
     // limit, finish there with their posteriors intact. The variable phase then rebuilds every
     // posterior from the LLRs and the new messages, in the same order as the plain decoder.
-    void run_flooding(std::span<const CodewordJob> jobs, const MinSumSettings& settings) {
-        std::size_t next_job = 0;
-        refill(jobs, next_job);
+    void run_flooding(CodewordJobSource& source, const MinSumSettings& settings) {
+        refill(source, settings);
         std::uint64_t weights[W];
         while (busy()) {
             check_phase(settings.attenuation, weights);
             bool iterating = false;
             for (std::size_t l = 0; l < W; ++l) {
-                if (job_[l] == kNoJob) continue;
+                if (job_[l] == nullptr) continue;
                 const std::uint64_t iteration = iteration_[l];
                 if (weights[l] != 0 && iteration < settings.max_iterations) {
                     iteration_[l] = iteration + 1;
                     iterating = true;
                     continue;
                 }
-                finish(jobs[job_[l]], l,
+                finish(*job_[l], l,
                        weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
                                        : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
             }
             if (iterating) variable_phase();
-            refill(jobs, next_job);
+            refill(source, settings);
         }
     }
 
     // Layered: the posteriors are updated in place, so the syndrome is checked before each
     // pass, and again for lanes refilled before it.
-    void run_layered(std::span<const CodewordJob> jobs, const MinSumSettings& settings) {
-        std::size_t next_job = 0;
-        refill(jobs, next_job);
+    void run_layered(CodewordJobSource& source, const MinSumSettings& settings) {
+        refill(source, settings);
         std::uint64_t weights[W];
         while (busy()) {
             syndromes(weights);
             bool freed = false;
             for (std::size_t l = 0; l < W; ++l) {
-                if (job_[l] == kNoJob) continue;
+                if (job_[l] == nullptr) continue;
                 const std::uint64_t iteration = iteration_[l];
                 if (weights[l] != 0 && iteration < settings.max_iterations) continue;
-                finish(jobs[job_[l]], l,
+                finish(*job_[l], l,
                        weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
                                        : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
                 freed = true;
             }
-            if (freed && refill(jobs, next_job)) continue;
+            if (freed && refill(source, settings)) continue;
             if (!busy()) break;
             layered_pass(settings.attenuation);
             for (std::size_t l = 0; l < W; ++l)
-                if (job_[l] != kNoJob) ++iteration_[l];
+                if (job_[l] != nullptr) ++iteration_[l];
         }
     }
 
@@ -181,32 +179,32 @@ private:
         const std::size_t variables = variables_;
         for (std::size_t v = 0; v < variables; ++v) bits[v] = values[v * W] < 0.0f ? 1 : 0;
         *job.result = result;
-        job_[lane] = kNoJob;
+        job_[lane] = nullptr;
     }
 
     // Loads the next jobs into free lanes, as a decode alone starts: posteriors equal to the
     // LLRs and every check-to-variable message +0. A lane left without a job decodes zeros,
     // which keeps its arithmetic tame; its results are never read. Returns whether a job
     // was loaded.
-    bool refill(std::span<const CodewordJob> jobs, std::size_t& next_job) {
+    bool refill(CodewordJobSource& source, const MinSumSettings& settings) {
         bool loaded = false;
         std::uint32_t reset = 0;
         float* __restrict llrs = llrs_.data;
         float* __restrict posterior = posterior_.data;
         for (std::size_t l = 0; l < W; ++l) {
-            if (job_[l] != kNoJob) continue;
-            const bool has_job = next_job < jobs.size();
-            if (!has_job && cleared_[l]) continue;
-            const float* input = has_job ? jobs[next_job].llrs.data() : nullptr;
+            if (job_[l] != nullptr) continue;
+            const CodewordJob* job = exhausted_ ? nullptr : source.next();
+            exhausted_ = job == nullptr;
+            if (job == nullptr && cleared_[l]) continue;
+            if (job != nullptr) check_codeword_jobs(std::span(job, 1), variables_, settings);
+            const float* input = job != nullptr ? job->llrs.data() : nullptr;
             const std::size_t variables = variables_;
             for (std::size_t v = 0; v < variables; ++v) llrs[v * W + l] = posterior[v * W + l] = input ? input[v] : 0.0f;
             reset |= 1u << l;
             iteration_[l] = 0;
-            cleared_[l] = !has_job;
-            if (has_job) {
-                job_[l] = static_cast<std::uint32_t>(next_job++);
-                loaded = true;
-            }
+            cleared_[l] = job == nullptr;
+            job_[l] = job;
+            loaded = loaded || job != nullptr;
         }
         if (reset == 0) return loaded;
         float* __restrict minima = minima_.data;
@@ -215,12 +213,11 @@ private:
             for (std::size_t l = 0; l < 2 * W; ++l)
                 if ((reset >> (l % W)) & 1u) minima[c * 2 * W + l] = 0.0f;
         const Bits keep = static_cast<Bits>(~reset);
-        EdgeMasks* __restrict masks = edge_masks_.data;
-        const std::size_t edges = edge_masks_.size;
-        for (std::size_t e = 0; e < edges; ++e) {
-            masks[e].negative &= keep;
-            masks[e].holds_min1 &= keep;
-        }
+        Bits* __restrict parities = parities_.data;
+        for (std::size_t c = 0; c < checks; ++c) parities[c] &= keep;
+        Bits* __restrict signs = edge_signs_.data;
+        const std::size_t edges = edge_signs_.size;
+        for (std::size_t e = 0; e < edges; ++e) signs[e] &= keep;
         return loaded;
     }
 
@@ -232,31 +229,46 @@ private:
         for (std::size_t l = 0; l < W; ++l) weights[l] += (bits >> l) & 1u;
     }
 
-    // An edge's message from its check's scaled minima and the edge's masks.
+    // A message: the scaled second minimum on the edge that holds the first, negated where asked.
     static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, Mask negative) {
         return Ops::negate_where(Ops::select(holds_min1, scaled_min1, scaled_min2), negative);
     }
-    static Vec message(Vec scaled_min1, Vec scaled_min2, EdgeMasks masks) {
-        return message(scaled_min1, scaled_min2, Ops::from_bits(masks.holds_min1), Ops::from_bits(masks.negative));
-    }
+
+    // A check's state as the last update left it: its messages, rebuilt edge by edge.
+    struct CheckState {
+        Vec min1;
+        Vec min2;
+        Index min1_edge;
+        Bits parity;
+
+        CheckState(const float* minima, const std::uint32_t* min1_edges, Bits parity_bits)
+            : min1(Ops::load(minima)), min2(Ops::load(minima + W)), min1_edge(Ops::index_load(min1_edges)),
+              parity(parity_bits) {}
+
+        // The message on `edge`, whose input had the signs `input_signs`.
+        Vec message(Index edge, Bits input_signs) const {
+            return LaneDecoder::message(min1, min2, Ops::index_equals(min1_edge, edge),
+                                        Ops::from_bits(static_cast<Bits>(parity ^ input_signs)));
+        }
+    };
 
     struct CheckSummary {
         Vec min1 = Ops::broadcast(__builtin_inff());
         Vec min2 = Ops::broadcast(__builtin_inff());
         Index min1_edge;
-        Mask negative = Ops::no_lanes();
+        Bits negative = 0;  // as bits: a vector register is worth more in these loops
 
         explicit CheckSummary(Index begin) : min1_edge(begin) {}
 
         // The first edge to reach the minimum keeps it; a NaN never does. `lesser` keeps its
         // second operand on a tie or a NaN, as the plain decoder's "below" tests do.
-        void add(Index edge, Vec x, Mask x_negative) {
+        void add(Index edge, Vec x, Bits x_negative) {
             const Vec magnitude = Ops::abs(x);
             const Mask smaller = Ops::less(magnitude, min1);
             min2 = Ops::select(smaller, Ops::lesser(magnitude, min2), min1);
             min1 = Ops::lesser(magnitude, min1);
             min1_edge = Ops::index_select(smaller, min1_edge, edge);
-            negative = Ops::mask_xor(negative, x_negative);
+            negative = static_cast<Bits>(negative ^ x_negative);
         }
     };
 
@@ -267,7 +279,6 @@ private:
         float* __restrict minima_of = minima_.data;
         std::uint32_t* __restrict min1_edges = min1_edges_.data;
         Bits* __restrict parities = parities_.data;
-        const EdgeMasks* __restrict masks = edge_masks_.data;
         Bits* __restrict signs = edge_signs_.data;
         const std::size_t checks = checks_;
         for (std::size_t l = 0; l < W; ++l) weights[l] = 0;
@@ -283,23 +294,22 @@ private:
                 continue;
             }
             float* minima = minima_of + c * 2 * W;
-            const Vec old_min1 = Ops::load(minima);
-            const Vec old_min2 = Ops::load(minima + W);
+            const CheckState old(minima, min1_edges + c * W, parities[c]);
             CheckSummary summary(Ops::index_broadcast(begin));
             Index edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
                 const Vec p = Ops::load(posterior + row(edge_variables[e]));
                 unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(p, zero));
-                const Vec x = Ops::sub(p, message(old_min1, old_min2, masks[e]));
-                const Mask x_negative = Ops::less(x, zero);
+                const Vec x = Ops::sub(p, old.message(edge, signs[e]));
+                const Bits x_negative = Ops::to_bits(Ops::less(x, zero));
                 summary.add(edge, x, x_negative);
-                signs[e] = Ops::to_bits(x_negative);
+                signs[e] = x_negative;
             }
             count_lanes(Ops::to_bits(unsatisfied), weights);
             Ops::store(minima, Ops::mul(scale, summary.min1));
             Ops::store(minima + W, Ops::mul(scale, summary.min2));
             Ops::index_store(min1_edges + c * W, summary.min1_edge);
-            parities[c] = Ops::to_bits(summary.negative);
+            parities[c] = summary.negative;
         }
     }
 
@@ -311,7 +321,6 @@ private:
         const float* __restrict minima_of = minima_.data;
         const std::uint32_t* __restrict min1_edges = min1_edges_.data;
         const Bits* __restrict parities = parities_.data;
-        EdgeMasks* __restrict masks = edge_masks_.data;
         const Bits* __restrict signs = edge_signs_.data;
         const std::size_t values = variables_ * W;
         const std::size_t checks = checks_;
@@ -327,25 +336,13 @@ private:
                 }
                 continue;
             }
-            const float* minima = minima_of + c * 2 * W;
-            const Vec min1 = Ops::load(minima);
-            const Vec min2 = Ops::load(minima + W);
-            const Index min1_edge = Ops::index_load(min1_edges + c * W);
-            const Mask parity = Ops::from_bits(parities[c]);
+            const CheckState state(minima_of + c * 2 * W, min1_edges + c * W, parities[c]);
             Index edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Mask holds_min1 = Ops::index_equals(min1_edge, edge);
-                const Mask negative = Ops::mask_xor(parity, Ops::from_bits(signs[e]));
                 float* p = posterior + row(edge_variables[e]);
-                Ops::store(p, Ops::add(Ops::load(p), message(min1, min2, holds_min1, negative)));
-                masks[e] = {Ops::to_bits(negative), Ops::to_bits(holds_min1)};
+                Ops::store(p, Ops::add(Ops::load(p), state.message(edge, signs[e])));
             }
         }
-    }
-
-    // A layered check's input on edge e: the posterior less the edge's last message.
-    static Vec incoming(const float* posterior, std::size_t offset, Vec old_min1, Vec old_min2, EdgeMasks masks) {
-        return Ops::sub(Ops::load(posterior + offset), message(old_min1, old_min2, masks));
     }
 
     void layered_pass(float attenuation) {
@@ -353,8 +350,10 @@ private:
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
-        EdgeMasks* __restrict masks = edge_masks_.data;
-        Bits* __restrict signs = check_signs_.data;
+        std::uint32_t* __restrict min1_edges = min1_edges_.data;
+        Bits* __restrict parities = parities_.data;
+        Bits* __restrict signs = edge_signs_.data;
+        Bits* __restrict new_signs = check_signs_.data;
         float* __restrict inputs = incoming_.data;
         const Vec zero = Ops::broadcast(0.0f);
         const Vec scale = Ops::broadcast(attenuation);
@@ -364,35 +363,50 @@ private:
             const std::uint32_t end = check_offsets[c + 1];
             if (end - begin < 2) continue;  // a lone edge's message stays +0: p - 0 is p
             float* minima = minima_of + c * 2 * W;
-            const Vec old_min1 = Ops::load(minima);
-            const Vec old_min2 = Ops::load(minima + W);
+            const CheckState old(minima, min1_edges + c * W, parities[c]);
             CheckSummary summary(Ops::index_broadcast(begin));
             Index edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Vec x = incoming(posterior, row(edge_variables[e]), old_min1, old_min2, masks[e]);
-                const Mask x_negative = Ops::less(x, zero);
+                const Vec x = Ops::sub(Ops::load(posterior + row(edge_variables[e])), old.message(edge, signs[e]));
+                const Bits x_negative = Ops::to_bits(Ops::less(x, zero));
                 summary.add(edge, x, x_negative);
                 Ops::store(inputs + (e - begin) * W, x);
-                signs[e - begin] = Ops::to_bits(x_negative);
+                new_signs[e - begin] = x_negative;
             }
             const Vec min1 = Ops::mul(scale, summary.min1);
             const Vec min2 = Ops::mul(scale, summary.min2);
             Ops::store(minima, min1);
             Ops::store(minima + W, min2);
-            // A check naming a variable twice sees its own first update, as the plain
-            // decoder does when it reads the posterior again.
-            const bool reread = repeats_variable_[c] != 0;
+            Ops::index_store(min1_edges + c * W, summary.min1_edge);
+            parities[c] = summary.negative;
             edge = Ops::index_broadcast(begin);
+            if (repeats_variable_[c] == 0) {
+                for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+                    const Vec x = Ops::load(inputs + (e - begin) * W);
+                    update_layered_edge(posterior + row(edge_variables[e]), x, new_signs[e - begin], edge,
+                                        summary.min1_edge, summary.negative, min1, min2, signs[e]);
+                }
+                continue;
+            }
+            // A check naming a variable twice sees its own first update, as the plain
+            // decoder does when it reads the posterior again; the message's sign then follows
+            // the input read the second time.
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Vec x = reread ? incoming(posterior, row(edge_variables[e]), old_min1, old_min2, masks[e])
-                                     : Ops::load(inputs + (e - begin) * W);
-                const Mask holds_min1 = Ops::index_equals(summary.min1_edge, edge);
-                const Mask negative = Ops::mask_xor(
-                    summary.negative, reread ? Ops::less(x, zero) : Ops::from_bits(signs[e - begin]));
-                Ops::store(posterior + row(edge_variables[e]), Ops::add(x, message(min1, min2, holds_min1, negative)));
-                masks[e] = {Ops::to_bits(negative), Ops::to_bits(holds_min1)};
+                float* p = posterior + row(edge_variables[e]);
+                const Vec x = Ops::sub(Ops::load(p), old.message(edge, signs[e]));
+                update_layered_edge(p, x, Ops::to_bits(Ops::less(x, zero)), edge, summary.min1_edge, summary.negative,
+                                    min1, min2, signs[e]);
             }
         }
+    }
+
+    // The posterior becomes the input plus the new message, whose sign follows the input.
+    static void update_layered_edge(float* posterior, Vec x, Bits x_signs, Index edge, Index min1_edge, Bits parity,
+                                    Vec min1, Vec min2, Bits& edge_signs) {
+        const Mask holds_min1 = Ops::index_equals(min1_edge, edge);
+        const Mask negative = Ops::from_bits(static_cast<Bits>(parity ^ x_signs));
+        Ops::store(posterior, Ops::add(x, message(min1, min2, holds_min1, negative)));
+        edge_signs = x_signs;
     }
 
     void syndromes(std::uint64_t* weights) const {
@@ -423,11 +437,11 @@ private:
     AlignedArray<std::uint32_t> min1_edges_;  // per check and lane: the edge of the first minimum
     AlignedArray<Bits> parities_;             // per check: lanes with an odd count of negative inputs
     AlignedArray<Bits> edge_signs_;           // per edge: lanes whose input was below 0
-    AlignedArray<EdgeMasks> edge_masks_;
     AlignedArray<Bits> check_signs_;  // per edge of the current check: lanes whose input is below 0
     AlignedArray<float> incoming_;    // per edge of the current check: the layered input
-    std::uint32_t job_[W];
+    const CodewordJob* job_[W];
     std::uint64_t iteration_[W];
+    bool exhausted_ = false;  // the source has said it has no more jobs
     bool cleared_[W] = {};
 };
 

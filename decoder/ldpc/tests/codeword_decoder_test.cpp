@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <random>
+#include <thread>
 
 #include "decoder/ldpc/fec_profile.hpp"
 #include "tests/support/test_support.hpp"
@@ -42,7 +44,39 @@ Decoded decode_with(CodewordDecoder& decoder, const std::vector<std::vector<floa
     return d;
 }
 
-// Every kernel, one decoder reused for both schedules and for whole and split calls, gives
+// Jobs shared by several decoders, each taking the next one as it needs it.
+class SharedJobs final : public CodewordJobSource {
+public:
+    explicit SharedJobs(const std::vector<CodewordJob>& jobs) : jobs_(jobs) {}
+    const CodewordJob* next() override {
+        const std::size_t i = next_.fetch_add(1);
+        return i < jobs_.size() ? &jobs_[i] : nullptr;
+    }
+
+private:
+    const std::vector<CodewordJob>& jobs_;
+    std::atomic<std::size_t> next_{0};
+};
+
+// Decodes the codewords with two decoders of the kernel on two threads, sharing one source.
+Decoded decode_shared(LdpcKernel kernel, const LdpcGraph& graph, const std::vector<std::vector<float>>& codewords,
+                      const MinSumSettings& settings, Schedule schedule) {
+    Decoded d{std::vector<LdpcDecodeResult>(codewords.size(), {99, false, 99}),
+              std::vector<std::vector<std::uint8_t>>(codewords.size(),
+                                                     std::vector<std::uint8_t>(graph.variable_count, 9))};
+    std::vector<CodewordJob> jobs;
+    for (std::size_t i = 0; i < codewords.size(); ++i) jobs.push_back({codewords[i], d.bits[i], &d.results[i]});
+    SharedJobs source(jobs);
+    const auto first = make_codeword_decoder(graph, kernel);
+    const auto second = make_codeword_decoder(graph, kernel);
+    std::thread helper([&] { second->decode(source, settings, schedule); });
+    first->decode(source, settings, schedule);
+    helper.join();
+    return d;
+}
+
+// Every kernel, one decoder reused for both schedules and for whole and split calls, and two
+// decoders on two threads taking jobs from one source, gives
 // each codeword exactly the iterations, flag, syndrome weight and hard bits of decoding it
 // alone with the plain decoder.
 void expect_kernels_match_plain(const std::vector<std::vector<float>>& codewords, const LdpcGraph& graph,
@@ -61,6 +95,11 @@ void expect_kernels_match_plain(const std::vector<std::vector<float>>& codewords
                     EXPECT_EQ(got.results[i], expected.results[i]) << "codeword " << i << ", " << per_call << " a call";
                     EXPECT_EQ(got.bits[i], expected.bits[i]) << "codeword " << i << ", " << per_call << " a call";
                 }
+            }
+            const Decoded shared = decode_shared(kernel, graph, codewords, settings, schedule);
+            for (std::size_t i = 0; i < codewords.size(); ++i) {
+                EXPECT_EQ(shared.results[i], expected.results[i]) << "codeword " << i << ", shared";
+                EXPECT_EQ(shared.bits[i], expected.bits[i]) << "codeword " << i << ", shared";
             }
         }
     }
@@ -137,6 +176,25 @@ TEST(CodewordDecoder, KernelNamesAndArgumentChecks) {
         EXPECT_EQ(error(llrs, {5, 0.0f}), "LDPC attenuation must be positive and finite");
         EXPECT_EQ(error(short_llrs, {5, 0.75f}), "LDPC input/output size must match graph variable count");
         EXPECT_NO_THROW(decoder->decode({}, {5, 0.75f}, Schedule::layered));
+
+        // A bad job from a source ends the call when it is taken; the decoder, left with the
+        // good job in a lane, decodes the next call as if new and never returns to that job.
+        std::vector<float> noisy{-1.0f, 0.5f};
+        LdpcDecodeResult good_result{99, false, 99};
+        const std::vector<CodewordJob> good_then_bad{{noisy, bits, &good_result}, {short_llrs, bits, &result}};
+        SharedJobs failing(good_then_bad);
+        EXPECT_EQ(test::error_message<std::invalid_argument>(
+                      [&] { decoder->decode(failing, {5, 0.75f}, Schedule::flooding); }),
+                  "LDPC input/output size must match graph variable count");
+        good_result = {99, false, 99};
+        std::vector<std::uint8_t> again(2, 9);
+        LdpcDecodeResult again_result{99, false, 99};
+        const std::vector<CodewordJob> next_call{{llrs, again, &again_result}};
+        SharedJobs source(next_call);
+        decoder->decode(source, {5, 0.75f}, Schedule::flooding);
+        EXPECT_EQ(again_result, (LdpcDecodeResult{0, true, 0}));
+        EXPECT_EQ(again, (std::vector<std::uint8_t>{0, 0}));
+        EXPECT_EQ(good_result, (LdpcDecodeResult{99, false, 99}));
     }
 }
 
