@@ -120,15 +120,17 @@ private:
         return false;
     }
 
-    // Flooding, in two phases an iteration. The check phase finds the syndrome of the
-    // posteriors (the last iteration's, or the LLRs of a fresh lane) and each check's new
-    // minima, signs and first-minimum edge; lanes whose syndrome is zero, or that reached the
-    // limit, finish there with their posteriors intact. The variable phase then rebuilds every
-    // posterior from the LLRs and the new messages, in the same order as the plain decoder.
+    // Flooding, in two phases an iteration. The variable phase builds every posterior from
+    // the LLRs and the messages, in the same order as the plain decoder; a lane just loaded has
+    // messages of +0 and gets its LLRs (a -0 becomes +0, which no sign test tells apart). The
+    // check phase then finds the syndrome of the posteriors and each check's new minima, signs
+    // and first-minimum edge; lanes whose syndrome is zero, or that reached the limit, finish
+    // there with their posteriors intact, and are loaded again before the next variable phase.
     void run_flooding(CodewordJobSource& source, const MinSumSettings& settings) {
-        refill(source, settings);
+        bool stale = refill(source, settings, false);
         std::uint64_t weights[W];
         while (busy()) {
+            if (stale) variable_phase();
             check_phase(settings.attenuation, weights);
             bool iterating = false;
             for (std::size_t l = 0; l < W; ++l) {
@@ -143,15 +145,14 @@ private:
                        weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
                                        : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
             }
-            if (iterating) variable_phase();
-            refill(source, settings);
+            stale = refill(source, settings, false) || iterating;
         }
     }
 
     // Layered: the posteriors are updated in place, so the syndrome is checked before each
     // pass, and again for lanes refilled before it.
     void run_layered(CodewordJobSource& source, const MinSumSettings& settings) {
-        refill(source, settings);
+        refill(source, settings, true);
         std::uint64_t weights[W];
         while (busy()) {
             syndromes(weights);
@@ -165,7 +166,7 @@ private:
                                        : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
                 freed = true;
             }
-            if (freed && refill(source, settings)) continue;
+            if (freed && refill(source, settings, true)) continue;
             if (!busy()) break;
             layered_pass(settings.attenuation);
             for (std::size_t l = 0; l < W; ++l)
@@ -182,12 +183,11 @@ private:
         job_[lane] = nullptr;
     }
 
-    // Loads the next jobs into free lanes, as a decode alone starts: posteriors equal to the
-    // LLRs and every check-to-variable message +0. A lane left without a job decodes zeros,
-    // which keeps its arithmetic tame; its results are never read. Returns whether a job
-    // was loaded.
-    bool refill(CodewordJobSource& source, const MinSumSettings& settings) {
-        bool loaded = false;
+    // Loads the next jobs into free lanes, as a decode alone starts: every check-to-variable
+    // message +0, and posteriors equal to the LLRs when asked (flooding's variable phase makes
+    // them). A lane left without a job decodes zeros, which keeps its arithmetic tame; its
+    // results are never read. Returns whether a lane was loaded or cleared.
+    bool refill(CodewordJobSource& source, const MinSumSettings& settings, bool with_posteriors) {
         std::uint32_t reset = 0;
         float* __restrict llrs = llrs_.data;
         float* __restrict posterior = posterior_.data;
@@ -199,26 +199,31 @@ private:
             if (job != nullptr) check_codeword_jobs(std::span(job, 1), variables_, settings);
             const float* input = job != nullptr ? job->llrs.data() : nullptr;
             const std::size_t variables = variables_;
-            for (std::size_t v = 0; v < variables; ++v) llrs[v * W + l] = posterior[v * W + l] = input ? input[v] : 0.0f;
+            if (with_posteriors)
+                for (std::size_t v = 0; v < variables; ++v) llrs[v * W + l] = posterior[v * W + l] = input ? input[v] : 0.0f;
+            else
+                for (std::size_t v = 0; v < variables; ++v) llrs[v * W + l] = input ? input[v] : 0.0f;
             reset |= 1u << l;
             iteration_[l] = 0;
             cleared_[l] = job == nullptr;
             job_[l] = job;
-            loaded = loaded || job != nullptr;
         }
-        if (reset == 0) return loaded;
+        if (reset == 0) return false;
         float* __restrict minima = minima_.data;
         const std::size_t checks = checks_;
-        for (std::size_t c = 0; c < checks; ++c)
-            for (std::size_t l = 0; l < 2 * W; ++l)
-                if ((reset >> (l % W)) & 1u) minima[c * 2 * W + l] = 0.0f;
+        const Mask fresh = Ops::from_bits(static_cast<Bits>(reset));
+        const Vec zero = Ops::broadcast(0.0f);
+        for (std::size_t i = 0; i < 2 * checks; ++i) {
+            float* m = minima + i * W;
+            Ops::store(m, Ops::select(fresh, Ops::load(m), zero));
+        }
         const Bits keep = static_cast<Bits>(~reset);
         Bits* __restrict parities = parities_.data;
         for (std::size_t c = 0; c < checks; ++c) parities[c] &= keep;
         Bits* __restrict signs = edge_signs_.data;
         const std::size_t edges = edge_signs_.size;
         for (std::size_t e = 0; e < edges; ++e) signs[e] &= keep;
-        return loaded;
+        return true;
     }
 
     // Where variable v's W lanes start.
