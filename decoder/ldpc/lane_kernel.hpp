@@ -234,9 +234,10 @@ private:
         for (std::size_t l = 0; l < W; ++l) weights[l] += (bits >> l) & 1u;
     }
 
-    // A message: the scaled second minimum on the edge that holds the first, negated where asked.
-    static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, Mask negative) {
-        return Ops::negate_where(Ops::select(holds_min1, scaled_min1, scaled_min2), negative);
+    // A message: the scaled second minimum on the edge that holds the first, negated in the
+    // lanes whose bits are set.
+    static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, std::uint32_t negative) {
+        return Ops::negate_lanes(Ops::select(holds_min1, scaled_min1, scaled_min2), negative);
     }
 
     // A check's state as the last update left it: its messages, rebuilt edge by edge.
@@ -253,7 +254,7 @@ private:
         // The message on `edge`, whose input had the signs `input_signs`.
         Vec message(Index edge, Bits input_signs) const {
             return LaneDecoder::message(min1, min2, Ops::index_equals(min1_edge, edge),
-                                        Ops::from_bits(static_cast<Bits>(parity ^ input_signs)));
+                                        std::uint32_t{parity} ^ input_signs);
         }
     };
 
@@ -409,8 +410,7 @@ private:
     static void update_layered_edge(float* posterior, Vec x, Bits x_signs, Index edge, Index min1_edge, Bits parity,
                                     Vec min1, Vec min2, Bits& edge_signs) {
         const Mask holds_min1 = Ops::index_equals(min1_edge, edge);
-        const Mask negative = Ops::from_bits(static_cast<Bits>(parity ^ x_signs));
-        Ops::store(posterior, Ops::add(x, message(min1, min2, holds_min1, negative)));
+        Ops::store(posterior, Ops::add(x, message(min1, min2, holds_min1, std::uint32_t{parity} ^ x_signs)));
         edge_signs = x_signs;
     }
 

@@ -22,14 +22,16 @@ struct alignas(32) LaneMask {
     std::uint32_t lanes[8];
 };
 
-constexpr std::array<LaneMask, 256> lane_mask_table() {
+// Per byte of lane bits: each set lane's value `set`, the others 0.
+constexpr std::array<LaneMask, 256> lane_table(std::uint32_t set) {
     std::array<LaneMask, 256> table{};
     for (std::size_t bits = 0; bits < 256; ++bits)
-        for (std::size_t l = 0; l < 8; ++l) table[bits].lanes[l] = ((bits >> l) & 1u) ? UINT32_MAX : 0u;
+        for (std::size_t l = 0; l < 8; ++l) table[bits].lanes[l] = ((bits >> l) & 1u) ? set : 0u;
     return table;
 }
 
-alignas(64) constexpr std::array<LaneMask, 256> kLaneMasks = lane_mask_table();
+alignas(64) constexpr std::array<LaneMask, 256> kLaneMasks = lane_table(UINT32_MAX);
+alignas(64) constexpr std::array<LaneMask, 256> kSignBits = lane_table(0x80000000u);
 
 struct Avx2Ops {
     static constexpr std::size_t kWidth = 8;
@@ -49,7 +51,9 @@ struct Avx2Ops {
     static Vec abs(Vec a) { return _mm256_andnot_ps(_mm256_set1_ps(-0.0f), a); }
     static Mask less(Vec a, Vec b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
     static Vec select(Mask m, Vec if_clear, Vec if_set) { return _mm256_blendv_ps(if_clear, if_set, m); }
-    static Vec negate_where(Vec a, Mask m) { return _mm256_xor_ps(a, _mm256_and_ps(m, _mm256_set1_ps(-0.0f))); }
+    static Vec negate_lanes(Vec a, std::uint32_t b) {  // b < 256
+        return _mm256_xor_ps(a, _mm256_load_ps(reinterpret_cast<const float*>(kSignBits[b].lanes)));
+    }
     static Mask no_lanes() { return _mm256_setzero_ps(); }
     static Mask mask_xor(Mask a, Mask b) { return _mm256_xor_ps(a, b); }
     static Bits to_bits(Mask m) { return static_cast<Bits>(_mm256_movemask_ps(m)); }
@@ -60,7 +64,7 @@ struct Avx2Ops {
     static void index_store(std::uint32_t* p, Index index) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), index); }
     static Index index_next(Index index) { return _mm256_sub_epi32(index, _mm256_set1_epi32(-1)); }
     static Index index_select(Mask m, Index index, Index candidate) {
-        return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(index), _mm256_castsi256_ps(candidate), m));
+        return _mm256_blendv_epi8(index, candidate, _mm256_castps_si256(m));
     }
     static Mask index_equals(Index a, Index b) { return _mm256_castsi256_ps(_mm256_cmpeq_epi32(a, b)); }
 };

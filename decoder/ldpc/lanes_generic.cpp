@@ -55,8 +55,8 @@ struct GenericOps {
             return float_of((bits_of(if_clear.v[l]) & ~m.v[l]) | (bits_of(if_set.v[l]) & m.v[l]));
         });
     }
-    static Vec negate_where(const Vec& a, const Mask& m) {
-        return map([&](std::size_t l) { return float_of(bits_of(a.v[l]) ^ (m.v[l] & 0x80000000u)); });
+    static Vec negate_lanes(const Vec& a, std::uint32_t b) {
+        return map([&](std::size_t l) { return float_of(bits_of(a.v[l]) ^ (((b >> l) & 1u) << 31)); });
     }
     static Mask no_lanes() { return mask_of([](std::size_t) { return false; }); }
     static Mask mask_xor(const Mask& a, const Mask& b) {
