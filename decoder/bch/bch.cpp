@@ -139,8 +139,9 @@ void decode_bch_blocks(std::span<const std::uint8_t> message_bits, std::span<std
     const std::uint64_t bit_count = message_bits.size();
     if (bit_count == 0 || bit_count % kBlockBits != 0)
         throw std::invalid_argument("LDPC message bits must contain whole BCH blocks");
-    if (std::any_of(message_bits.begin(), message_bits.end(), [](std::uint8_t bit) { return bit > 1; }))
-        throw std::invalid_argument("BCH input bits must be binary");
+    std::uint8_t high_bits = 0;  // a reduction without early exit, which the compiler vectorises
+    for (const std::uint8_t bit : message_bits) high_bits |= bit & 0xfeu;
+    if (high_bits != 0) throw std::invalid_argument("BCH input bits must be binary");
     const std::uint64_t blocks = bit_count / kBlockBits;
     if (output.size() < blocks * kBlockBytes) throw std::invalid_argument("BCH output byte span is too small");
 

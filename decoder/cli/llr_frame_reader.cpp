@@ -52,8 +52,19 @@ std::uint64_t LlrFrameReader::read_frame() {
     return filled_bytes;
 }
 
+// Branch-free over blocks, so the compiler vectorises it: a value is not finite when its
+// exponent bits are all ones.
 bool all_finite(std::span<const float> values) {
-    return std::all_of(values.begin(), values.end(), [](float value) { return std::isfinite(value); });
+    constexpr std::uint32_t kExponent = 0x7f800000u;
+    constexpr std::size_t kBlock = 256;
+    for (std::size_t first = 0; first < values.size(); first += kBlock) {
+        const std::size_t last = std::min(values.size(), first + kBlock);
+        std::uint32_t nonfinite = 0;
+        for (std::size_t i = first; i < last; ++i)
+            nonfinite |= (std::bit_cast<std::uint32_t>(values[i]) & kExponent) == kExponent;
+        if (nonfinite != 0) return false;
+    }
+    return true;
 }
 
 }  // namespace qarel::cli

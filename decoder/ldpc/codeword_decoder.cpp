@@ -35,9 +35,9 @@ private:
 
 LdpcKernel kernel_from_environment() {
     const char* forced = std::getenv(kLdpcKernelVariable);
-    // AVX2 before AVX-512: a worker's share of a batch (24 codewords at the defaults with two
-    // workers) keeps 8 lanes fuller than 16, which more than makes up for the narrower
-    // registers; AVX-512 wins only on large batches and is there to be forced.
+    // AVX2 before AVX-512: a batch at the defaults (48 codewords, shared by two workers)
+    // keeps 8 lanes a worker fuller than 16 while the batch drains, which makes up for the
+    // narrower registers; AVX-512 wins only on large batches and is there to be forced.
     if (forced == nullptr || *forced == '\0')
         return ldpc_kernel_available(LdpcKernel::avx2) ? LdpcKernel::avx2 : LdpcKernel::generic;
     const auto kernel = ldpc_kernel_from_name(forced);
