@@ -31,8 +31,8 @@ FrameDecodeRecord prepare_record(const FrameSelectionRecord& frame, const ldpc::
     return record;
 }
 
-// Workers needed for a batch: each gets at least two groups of lanes to fill, so that its
-// decoder runs full while lanes are refilled, and only the last lanes run idle at the end.
+// Workers for batches of this many codewords: each gets at least two groups of lanes to fill,
+// so that its decoder runs full while lanes are refilled.
 std::uint64_t workers_for(std::uint64_t codewords, std::uint64_t lanes, std::uint64_t worker_count) {
     constexpr std::uint64_t kLaneGroupsPerWorker = 2;
     const std::uint64_t share = kLaneGroupsPerWorker * lanes;
@@ -55,7 +55,10 @@ BatchEngine::BatchEngine(const EngineConfig& config, ts::PacketEmitter& emitter,
                 config.options->early_syndrome_reject_ratio,
                 config.retry_plan,
                 config.scrambler_reset_bits},
-      finalizer_(config, emitter, counters_, diagnostics) {}
+      finalizer_(config, emitter, counters_, diagnostics),
+      queue_(settings_) {}
+
+BatchEngine::~BatchEngine() { queue_.stop(); }
 
 void BatchEngine::add_decode_frame(FrameSelectionRecord&& frame) {
     frame.hard_h_selected = true;
@@ -93,30 +96,31 @@ BatchEngine::Batch BatchEngine::prepare_batch() {
     return batch;
 }
 
-// The workers share the batch's codewords: each decoder takes the next one whenever a lane
-// frees up, so no worker idles while another still has a long queue of its own.
+// The batch joins the workers' queue; the workers are started with the first one, as many
+// as a full batch keeps busy.
 void BatchEngine::start_decoding(Batch&& batch) {
-    in_flight_.emplace(std::move(batch));
-    in_flight_->started = Clock::now();
-    in_flight_->queue = std::make_unique<BatchCodewordQueue>(in_flight_->codewords, settings_);
-    const std::uint64_t n = in_flight_->codewords.size();
-    const std::uint64_t workers = workers_for(n, ldpc::ldpc_kernel_lanes(config_.kernel), config_.worker_count);
-    if (decoders_.size() < workers) decoders_.resize(workers);
-    pool_.start(workers, [this](std::size_t k) {
-        if (!decoders_[k]) decoders_[k] = ldpc::make_codeword_decoder(*config_.graph, config_.kernel);
-        in_flight_->queue->decode(*decoders_[k]);
-    });
+    if (!workers_started_) {
+        const std::uint64_t capacity = config_.options->decode_batch_frames * config_.codewords_per_frame;
+        const std::uint64_t workers =
+            workers_for(capacity, ldpc::ldpc_kernel_lanes(config_.kernel), config_.worker_count);
+        pool_.start(workers, [this](std::size_t) { queue_.serve(config_.kernel); });
+        workers_started_ = true;
+    }
+    Batch& queued = in_flight_.emplace_back(std::move(batch));
+    queued.started = Clock::now();
+    queued.work = std::make_unique<BatchWork>(queued.codewords, settings_.llr_clip.has_value());
+    queue_.push(*queued.work);
 }
 
-// A worker's exception ends the run after every worker has stopped, so finalize never sees a
-// partly decoded batch.
-std::optional<BatchEngine::Batch> BatchEngine::finish_decoding() {
-    if (!in_flight_) return std::nullopt;
-    pool_.wait();
-    counters_.batch_worker_ms += milliseconds(in_flight_->started, Clock::now());
-    std::optional<Batch> done = std::move(in_flight_);
-    in_flight_.reset();
-    return done;
+// Waits for the oldest batch in flight and finalizes it. A worker's exception ends the run
+// before a batch it left unfinished is finalized. The batch leaves the queue first, so a stop
+// in the middle of finalize leaves nothing behind that a later call could finalize again.
+void BatchEngine::finalize_oldest() {
+    queue_.wait(*in_flight_.front().work);
+    Batch batch = std::move(in_flight_.front());
+    in_flight_.pop_front();
+    counters_.batch_worker_ms += milliseconds(batch.started, Clock::now());
+    finalize(batch);
 }
 
 void BatchEngine::finalize(Batch& batch) {
@@ -128,24 +132,22 @@ void BatchEngine::finalize(Batch& batch) {
     counters_.batch_finalize_ms += milliseconds(t0, Clock::now());
 }
 
-// The pending frames go to the workers, and the batch they decoded before is finalized while
-// they decode these, so reading, preparing and finalizing overlap the decoding.
+// The pending frames go to the workers, and the batch before them is finalized while they
+// decode these, so reading, preparing and finalizing overlap the decoding.
 void BatchEngine::submit_batch() {
     const auto t0 = Clock::now();
     Batch batch = prepare_batch();
     counters_.batch_prepare_ms += milliseconds(t0, Clock::now());
-    std::optional<Batch> decoded = finish_decoding();
     start_decoding(std::move(batch));
-    if (decoded) finalize(*decoded);
+    while (in_flight_.size() > 1) finalize_oldest();
     counters_.batch_total_ms += milliseconds(t0, Clock::now());
 }
 
 void BatchEngine::decode_batch() {
     if (!pending_.empty()) submit_batch();
-    if (!in_flight_) return;
+    if (in_flight_.empty()) return;
     const auto t0 = Clock::now();
-    std::optional<Batch> decoded = finish_decoding();
-    finalize(*decoded);
+    while (!in_flight_.empty()) finalize_oldest();
     counters_.batch_total_ms += milliseconds(t0, Clock::now());
 }
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "decoder/engine/codeword_decode.hpp"
@@ -18,14 +18,19 @@
 namespace qarel::engine {
 
 // Collects frames, decoded and skipped alike, into batches of --decode-batch-frames. Each full
-// batch is decoded by a pool of worker threads while the engine finalizes the batch before it
-// in frame order and the caller reads on. Output and counters do not depend on the number of
-// workers or the batch size.
+// batch goes to a pool of worker threads, which decode it while the engine finalizes the
+// batch before it in frame order and the caller reads on; the workers run on from one batch
+// into the next. Output and counters do not depend on the number of workers or the batch
+// size.
 class BatchEngine {
 public:
     using Clock = std::chrono::steady_clock;
 
     BatchEngine(const EngineConfig& config, ts::PacketEmitter& emitter, FrameDiagnosticsSink* diagnostics = nullptr);
+    // Lets the workers finish the codewords they hold, then stops them.
+    ~BatchEngine();
+    BatchEngine(const BatchEngine&) = delete;
+    BatchEngine& operator=(const BatchEngine&) = delete;
 
     // A frame to be decoded: its LLRs are scaled by the command line's rules first.
     void add_decode_frame(FrameSelectionRecord&& frame);
@@ -44,7 +49,7 @@ private:
         std::vector<FrameSelectionRecord> frames;
         std::vector<std::unique_ptr<FrameDecodeRecord>> records;  // none for a skipped frame
         std::vector<BatchCodeword> codewords;
-        std::unique_ptr<BatchCodewordQueue> queue;  // made when the batch goes to the workers
+        std::unique_ptr<BatchWork> work;  // made when the batch goes to the workers
         Clock::time_point started;
     };
 
@@ -52,7 +57,7 @@ private:
     void submit_batch();
     Batch prepare_batch();
     void start_decoding(Batch&& batch);
-    std::optional<Batch> finish_decoding();
+    void finalize_oldest();
     void finalize(Batch& batch);
 
     const EngineConfig& config_;
@@ -60,11 +65,12 @@ private:
     std::vector<FrameSelectionRecord> pending_;
     DecodeCounters counters_;
     FrameFinalizer finalizer_;
-    // The workers use the batch in flight and their decoders until the pool, destroyed first,
-    // has let them finish.
-    std::optional<Batch> in_flight_;
-    std::vector<std::unique_ptr<ldpc::CodewordDecoder>> decoders_;  // one per worker
+    // The workers use the batches in flight and the queue until the pool, destroyed first,
+    // has let them leave.
+    std::deque<Batch> in_flight_;  // oldest first
+    CodewordQueue queue_;
     WorkerPool pool_;
+    bool workers_started_ = false;
 };
 
 }  // namespace qarel::engine

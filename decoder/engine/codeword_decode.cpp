@@ -1,6 +1,7 @@
 #include "decoder/engine/codeword_decode.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "decoder/bch/bch.hpp"
@@ -78,44 +79,129 @@ void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s, ld
     std::copy(message.begin(), message.end(), c.record->message_bits.begin() + c.slot * profile.message_bits);
 }
 
+// A worker's decoder for the retries, made when first needed: its main decoder is busy with
+// the lanes whose codewords run on while one is retried.
+class LazyDecoder {
+public:
+    LazyDecoder(const ldpc::LdpcGraph& graph, ldpc::LdpcKernel kernel) : graph_(graph), kernel_(kernel) {}
+    ldpc::CodewordDecoder& get() {
+        if (!decoder_) decoder_ = ldpc::make_codeword_decoder(graph_, kernel_);
+        return *decoder_;
+    }
+
+private:
+    const ldpc::LdpcGraph& graph_;
+    ldpc::LdpcKernel kernel_;
+    std::unique_ptr<ldpc::CodewordDecoder> decoder_;
+};
+
 }  // namespace
 
-// Hands the worker's decoder the codewords it takes from the queue, preparing each as it is
-// taken, and remembers them so the worker can finish them after the decode.
-class BatchCodewordQueue::WorkerShare final : public ldpc::CodewordJobSource {
+// Feeds a worker's decoder from the queue: prepares each codeword as it is taken, finishes
+// at once those that initial-syndrome scoring decides, and the others as their decodes end.
+class CodewordQueue::WorkerShare final : public ldpc::CodewordJobSource {
 public:
-    explicit WorkerShare(BatchCodewordQueue& queue) : queue_(queue) {}
+    WorkerShare(CodewordQueue& queue, LazyDecoder& retry_decoder) : queue_(queue), retry_decoder_(retry_decoder) {}
 
     const ldpc::CodewordJob* next() override {
         const CodewordDecodeSettings& settings = queue_.settings_;
         const std::uint64_t n = settings.profile->variable_count();
         for (;;) {
-            const std::size_t i = queue_.next_.fetch_add(1, std::memory_order_relaxed);
-            if (i >= queue_.codewords_.size()) return nullptr;
-            taken_.push_back(i);
-            const BatchCodeword& c = queue_.codewords_[i];
+            BatchWork* work = nullptr;
+            std::size_t i = 0;
+            {
+                std::lock_guard lock(queue_.mutex_);
+                if (queue_.stopping_ || queue_.waiting_.empty()) return nullptr;
+                work = queue_.waiting_.front();
+                i = work->handed_out++;
+                if (work->handed_out == work->codewords.size()) queue_.waiting_.pop_front();
+            }
+            const BatchCodeword& c = work->codewords[i];
             std::span<const float> input = slot_llrs(c, n);
             if (settings.llr_clip) {
-                queue_.clipped_[i] = clipped(input, *settings.llr_clip);
-                input = queue_.clipped_[i];
+                work->clipped[i] = clipped(input, *settings.llr_clip);
+                input = work->clipped[i];
             }
-            if (settings.initial_syndrome_scoring && score_initial_syndrome(c, input, settings)) continue;
-            queue_.jobs_[i] = {input, slot_decoded_bits(c, n), &c.record->codewords.ldpc[c.slot]};
-            return &queue_.jobs_[i];
+            if (settings.initial_syndrome_scoring && score_initial_syndrome(c, input, settings)) {
+                queue_.finish(*work, i, retry_decoder_.get());
+                continue;
+            }
+            work->jobs[i] = {input, slot_decoded_bits(c, n), &c.record->codewords.ldpc[c.slot]};
+            in_lanes_.push_back({&work->jobs[i], work, i});
+            return &work->jobs[i];
         }
     }
 
-    const std::vector<std::size_t>& taken() const { return taken_; }
+    void finished(const ldpc::CodewordJob& job) override {
+        const auto taken = std::find_if(in_lanes_.begin(), in_lanes_.end(), [&](const Taken& t) { return t.job == &job; });
+        const Taken t = *taken;
+        in_lanes_.erase(taken);
+        queue_.finish(*t.work, t.index, retry_decoder_.get());
+    }
 
 private:
-    BatchCodewordQueue& queue_;
-    std::vector<std::size_t> taken_;
+    struct Taken {
+        const ldpc::CodewordJob* job;
+        BatchWork* work;
+        std::size_t index;
+    };
+
+    CodewordQueue& queue_;
+    LazyDecoder& retry_decoder_;
+    std::vector<Taken> in_lanes_;
 };
 
-void BatchCodewordQueue::decode(ldpc::CodewordDecoder& decoder) {
-    WorkerShare share(*this);
-    decoder.decode(share, settings_.baseline, ldpc::Schedule::flooding);
-    for (const std::size_t i : share.taken()) finish_codeword(codewords_[i], settings_, decoder);
+void CodewordQueue::finish(BatchWork& work, std::size_t i, ldpc::CodewordDecoder& retry_decoder) {
+    finish_codeword(work.codewords[i], settings_, retry_decoder);
+    std::lock_guard lock(mutex_);
+    if (++work.finished == work.codewords.size()) batch_finished_.notify_all();
+}
+
+void CodewordQueue::push(BatchWork& work) {
+    if (work.codewords.empty()) return;
+    {
+        std::lock_guard lock(mutex_);
+        waiting_.push_back(&work);
+    }
+    work_arrived_.notify_all();
+}
+
+void CodewordQueue::wait(BatchWork& work) {
+    std::unique_lock lock(mutex_);
+    batch_finished_.wait(lock, [&] { return work.finished == work.codewords.size() || failure_; });
+    if (work.finished != work.codewords.size()) std::rethrow_exception(failure_);
+}
+
+void CodewordQueue::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    work_arrived_.notify_all();
+}
+
+void CodewordQueue::serve(ldpc::LdpcKernel kernel) {
+    try {
+        const auto decoder = ldpc::make_codeword_decoder(*settings_.graph, kernel);
+        LazyDecoder retry_decoder(*settings_.graph, kernel);
+        for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                work_arrived_.wait(lock, [&] { return stopping_ || !waiting_.empty(); });
+                if (stopping_) return;
+            }
+            WorkerShare share(*this, retry_decoder);
+            decoder->decode(share, settings_.baseline, ldpc::Schedule::flooding);
+        }
+    } catch (...) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!failure_) failure_ = std::current_exception();
+            stopping_ = true;
+        }
+        work_arrived_.notify_all();
+        batch_finished_.notify_all();
+    }
 }
 
 }  // namespace qarel::engine

@@ -1,7 +1,10 @@
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -35,32 +38,56 @@ struct BatchCodeword {
     std::uint64_t frame_index = 0;
 };
 
-// The codewords of a batch, shared by its workers: each worker's decoder takes the next
-// codeword whenever one of its lanes frees up, so every lane stays busy until the batch runs
-// out, whatever the worker count and however the codewords' iteration counts differ. A
-// codeword's decode reads only its own slot and the read-only settings, so which worker takes
-// it changes nothing in the results.
-class BatchCodewordQueue {
-public:
-    BatchCodewordQueue(std::span<const BatchCodeword> codewords, const CodewordDecodeSettings& settings)
-        : codewords_(codewords), settings_(settings), jobs_(codewords.size()),
-          clipped_(settings.llr_clip ? codewords.size() : 0) {}
+// The codewords of one batch as the workers share them.
+struct BatchWork {
+    BatchWork(std::span<const BatchCodeword> batch_codewords, bool clipping)
+        : codewords(batch_codewords), jobs(batch_codewords.size()), clipped(clipping ? batch_codewords.size() : 0) {}
 
-    // A worker's decode of the codewords it takes: optional clipping, initial-syndrome scoring
-    // with early accept or reject, flooding min-sum with `decoder` (the worker's own), then
-    // for each of them the baseline snapshot, retries for codewords that are not clean, the
-    // final message bits and their BCH decode. Writes only those codewords' slot entries.
-    void decode(ldpc::CodewordDecoder& decoder);
+    const std::span<const BatchCodeword> codewords;
+    std::size_t handed_out = 0;  // these two under the queue's lock
+    std::size_t finished = 0;
+    // Entry i belongs to the worker that took codeword i.
+    std::vector<ldpc::CodewordJob> jobs;
+    std::vector<std::vector<float>> clipped;
+};
+
+// The batches sent to the workers, oldest first. Whenever a lane of a worker's decoder frees
+// up, it takes the next codeword of the oldest batch that has one, and the worker finishes
+// each codeword as soon as its decode ends: optional clipping and initial-syndrome scoring
+// with early accept or reject before it, then the baseline snapshot, retries for a codeword
+// that is not clean, the final message bits and their BCH decode. The lanes therefore run on
+// into the next batch while the engine finalizes the one before, and no worker idles while
+// another drains. A codeword's decode reads only its own slot and the read-only settings, so
+// which worker takes it changes nothing in the results.
+class CodewordQueue {
+public:
+    explicit CodewordQueue(const CodewordDecodeSettings& settings) : settings_(settings) {}
+
+    // Hands a batch to the workers; it must stay in place until wait() has returned for it or
+    // the workers have left.
+    void push(BatchWork& work);
+    // Returns once every codeword of the batch is finished; rethrows the first worker failure
+    // when that came first.
+    void wait(BatchWork& work);
+    // Workers finish the codewords they took, then leave; codewords not taken are abandoned.
+    void stop();
+
+    // A worker's loop, until stop() or a failure: decodes with a `kernel` decoder of its own,
+    // and a second one for the retries.
+    void serve(ldpc::LdpcKernel kernel);
 
 private:
     class WorkerShare;
 
-    const std::span<const BatchCodeword> codewords_;
+    void finish(BatchWork& work, std::size_t i, ldpc::CodewordDecoder& retry_decoder);
+
     const CodewordDecodeSettings& settings_;
-    std::atomic<std::size_t> next_{0};
-    // Entry i belongs to the worker that took codeword i.
-    std::vector<ldpc::CodewordJob> jobs_;
-    std::vector<std::vector<float>> clipped_;
+    std::mutex mutex_;
+    std::condition_variable work_arrived_;
+    std::condition_variable batch_finished_;
+    std::deque<BatchWork*> waiting_;  // batches with codewords not yet handed out
+    bool stopping_ = false;
+    std::exception_ptr failure_;
 };
 
 }  // namespace qarel::engine

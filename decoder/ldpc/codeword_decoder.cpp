@@ -26,6 +26,7 @@ public:
         while (const CodewordJob* job = source.next()) {
             check_codeword_jobs(std::span(job, 1), graph_.variable_count, settings);
             decode_one(*job, graph_, settings, schedule);
+            source.finished(*job);
         }
     }
 
@@ -35,11 +36,13 @@ private:
 
 LdpcKernel kernel_from_environment() {
     const char* forced = std::getenv(kLdpcKernelVariable);
-    // AVX2 before AVX-512: a batch at the defaults (48 codewords, shared by two workers)
-    // keeps 8 lanes a worker fuller than 16 while the batch drains, which makes up for the
-    // narrower registers; AVX-512 wins only on large batches and is there to be forced.
-    if (forced == nullptr || *forced == '\0')
-        return ldpc_kernel_available(LdpcKernel::avx2) ? LdpcKernel::avx2 : LdpcKernel::generic;
+    // The widest kernel the processor has: the workers' lanes run on from batch to batch, so
+    // 16 lanes stay as full as 8.
+    if (forced == nullptr || *forced == '\0') {
+        for (const LdpcKernel kernel : {LdpcKernel::avx512, LdpcKernel::avx2})
+            if (ldpc_kernel_available(kernel)) return kernel;
+        return LdpcKernel::generic;
+    }
     const auto kernel = ldpc_kernel_from_name(forced);
     if (!kernel) throw std::runtime_error(std::string(kLdpcKernelVariable) + " names no LDPC kernel: " + forced);
     if (!ldpc_kernel_available(*kernel))

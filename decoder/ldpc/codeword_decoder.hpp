@@ -53,6 +53,8 @@ public:
     // The next job, or nullptr once there are none left. The job must stay valid until the
     // decode call that took it returns.
     virtual const CodewordJob* next() = 0;
+    // Called once a job's hard bits and result are written, before the decoder takes another.
+    virtual void finished(const CodewordJob& job) { (void)job; }
 };
 
 // The jobs of a span, in order.

@@ -141,7 +141,7 @@ private:
                     iterating = true;
                     continue;
                 }
-                finish(*job_[l], l,
+                finish(source, l,
                        weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
                                        : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
             }
@@ -161,7 +161,7 @@ private:
                 if (job_[l] == nullptr) continue;
                 const std::uint64_t iteration = iteration_[l];
                 if (weights[l] != 0 && iteration < settings.max_iterations) continue;
-                finish(*job_[l], l,
+                finish(source, l,
                        weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
                                        : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
                 freed = true;
@@ -174,13 +174,15 @@ private:
         }
     }
 
-    void finish(const CodewordJob& job, std::size_t lane, const LdpcDecodeResult& result) {
+    void finish(CodewordJobSource& source, std::size_t lane, const LdpcDecodeResult& result) {
+        const CodewordJob& job = *job_[lane];
         const float* __restrict values = posterior_.data + lane;
         std::uint8_t* __restrict bits = job.hard_bits.data();
         const std::size_t variables = variables_;
         for (std::size_t v = 0; v < variables; ++v) bits[v] = values[v * W] < 0.0f ? 1 : 0;
         *job.result = result;
         job_[lane] = nullptr;
+        source.finished(job);
     }
 
     // Loads the next jobs into free lanes, as a decode alone starts: every check-to-variable
