@@ -57,33 +57,13 @@ const bch::BchDecodeResult& decode_slot_bch(const BatchCodeword& c, std::span<co
     return result;
 }
 
-// Once the baseline is decided: the snapshot, the retries of a codeword that is not clean
-// (converged, with no unclean BCH block), the final message bits and their BCH decode.
-void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s, ldpc::CodewordDecoder& decoder) {
-    const ldpc::FecProfile& profile = *s.profile;
-    const std::uint64_t n = profile.variable_count();
-    const auto decoded = slot_decoded_bits(c, n);
-    const auto baseline = std::span(c.record->baseline_bits).subspan(c.slot * n, n);
-    std::copy(decoded.begin(), decoded.end(), baseline.begin());
-    const bool converged = c.record->codewords.ldpc[c.slot].converged;
-    const bool clean = converged && decode_slot_bch(c, decoded, s).unclean_blocks == 0;
-    if (s.retry_plan != nullptr && s.retry_plan->retry_enabled && !clean) {
-        const retry::RetryContext context{&profile, s.graph, s.retry_plan, s.scrambler_reset_bits, &decoder};
-        const retry::RetryCodeword codeword{slot_llrs(c, n), baseline, c.slot, c.frame_index};
-        store_retry_outcome(c.record->codewords, c.slot, retry::run_codeword_retries(codeword, decoded, context));
-        decode_slot_bch(c, decoded, s);
-    } else if (!converged) {
-        decode_slot_bch(c, decoded, s);
-    }
-    const auto message = decoded.subspan(profile.parity_bits());
-    std::copy(message.begin(), message.end(), c.record->message_bits.begin() + c.slot * profile.message_bits);
-}
+}  // namespace
 
 // A worker's decoder for the retries, made when first needed: its main decoder is busy with
 // the lanes whose codewords run on while one is retried.
-class LazyDecoder {
+class CodewordQueue::RetryDecoder {
 public:
-    LazyDecoder(const ldpc::LdpcGraph& graph, ldpc::LdpcKernel kernel) : graph_(graph), kernel_(kernel) {}
+    RetryDecoder(const ldpc::LdpcGraph& graph, ldpc::LdpcKernel kernel) : graph_(graph), kernel_(kernel) {}
     ldpc::CodewordDecoder& get() {
         if (!decoder_) decoder_ = ldpc::make_codeword_decoder(graph_, kernel_);
         return *decoder_;
@@ -95,13 +75,34 @@ private:
     std::unique_ptr<ldpc::CodewordDecoder> decoder_;
 };
 
-}  // namespace
+// Once the baseline is decided: the snapshot, the retries of a codeword that is not clean
+// (converged, with no unclean BCH block), the final message bits and their BCH decode.
+void CodewordQueue::finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s,
+                                    RetryDecoder& retry_decoder) {
+    const ldpc::FecProfile& profile = *s.profile;
+    const std::uint64_t n = profile.variable_count();
+    const auto decoded = slot_decoded_bits(c, n);
+    const auto baseline = std::span(c.record->baseline_bits).subspan(c.slot * n, n);
+    std::copy(decoded.begin(), decoded.end(), baseline.begin());
+    const bool converged = c.record->codewords.ldpc[c.slot].converged;
+    const bool clean = converged && decode_slot_bch(c, decoded, s).unclean_blocks == 0;
+    if (s.retry_plan != nullptr && s.retry_plan->retry_enabled && !clean) {
+        const retry::RetryContext context{&profile, s.graph, s.retry_plan, s.scrambler_reset_bits, &retry_decoder.get()};
+        const retry::RetryCodeword codeword{slot_llrs(c, n), baseline, c.slot, c.frame_index};
+        store_retry_outcome(c.record->codewords, c.slot, retry::run_codeword_retries(codeword, decoded, context));
+        decode_slot_bch(c, decoded, s);
+    } else if (!converged) {
+        decode_slot_bch(c, decoded, s);
+    }
+    const auto message = decoded.subspan(profile.parity_bits());
+    std::copy(message.begin(), message.end(), c.record->message_bits.begin() + c.slot * profile.message_bits);
+}
 
 // Feeds a worker's decoder from the queue: prepares each codeword as it is taken, finishes
 // at once those that initial-syndrome scoring decides, and the others as their decodes end.
 class CodewordQueue::WorkerShare final : public ldpc::CodewordJobSource {
 public:
-    WorkerShare(CodewordQueue& queue, LazyDecoder& retry_decoder) : queue_(queue), retry_decoder_(retry_decoder) {}
+    WorkerShare(CodewordQueue& queue, RetryDecoder& retry_decoder) : queue_(queue), retry_decoder_(retry_decoder) {}
 
     const ldpc::CodewordJob* next() override {
         const CodewordDecodeSettings& settings = queue_.settings_;
@@ -123,7 +124,7 @@ public:
                 input = work->clipped[i];
             }
             if (settings.initial_syndrome_scoring && score_initial_syndrome(c, input, settings)) {
-                queue_.finish(*work, i, retry_decoder_.get());
+                queue_.finish(*work, i, retry_decoder_);
                 continue;
             }
             work->jobs[i] = {input, slot_decoded_bits(c, n), &c.record->codewords.ldpc[c.slot]};
@@ -133,10 +134,11 @@ public:
     }
 
     void finished(const ldpc::CodewordJob& job) override {
-        const auto taken = std::find_if(in_lanes_.begin(), in_lanes_.end(), [&](const Taken& t) { return t.job == &job; });
+        const auto taken =
+            std::find_if(in_lanes_.begin(), in_lanes_.end(), [&](const Taken& t) { return t.job == &job; });
         const Taken t = *taken;
         in_lanes_.erase(taken);
-        queue_.finish(*t.work, t.index, retry_decoder_.get());
+        queue_.finish(*t.work, t.index, retry_decoder_);
     }
 
 private:
@@ -147,11 +149,11 @@ private:
     };
 
     CodewordQueue& queue_;
-    LazyDecoder& retry_decoder_;
+    RetryDecoder& retry_decoder_;
     std::vector<Taken> in_lanes_;
 };
 
-void CodewordQueue::finish(BatchWork& work, std::size_t i, ldpc::CodewordDecoder& retry_decoder) {
+void CodewordQueue::finish(BatchWork& work, std::size_t i, RetryDecoder& retry_decoder) {
     finish_codeword(work.codewords[i], settings_, retry_decoder);
     std::lock_guard lock(mutex_);
     if (++work.finished == work.codewords.size()) batch_finished_.notify_all();
@@ -183,7 +185,7 @@ void CodewordQueue::stop() {
 void CodewordQueue::serve(ldpc::LdpcKernel kernel) {
     try {
         const auto decoder = ldpc::make_codeword_decoder(*settings_.graph, kernel);
-        LazyDecoder retry_decoder(*settings_.graph, kernel);
+        RetryDecoder retry_decoder(*settings_.graph, kernel);
         for (;;) {
             {
                 std::unique_lock lock(mutex_);

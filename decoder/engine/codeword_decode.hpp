@@ -73,13 +73,15 @@ public:
     void stop();
 
     // A worker's loop, until stop() or a failure: decodes with a `kernel` decoder of its own,
-    // and a second one for the retries.
+    // and a second one, made when first needed, for the retries.
     void serve(ldpc::LdpcKernel kernel);
 
 private:
+    class RetryDecoder;
     class WorkerShare;
 
-    void finish(BatchWork& work, std::size_t i, ldpc::CodewordDecoder& retry_decoder);
+    void finish(BatchWork& work, std::size_t i, RetryDecoder& retry_decoder);
+    static void finish_codeword(const BatchCodeword& c, const CodewordDecodeSettings& s, RetryDecoder& retry_decoder);
 
     const CodewordDecodeSettings& settings_;
     std::mutex mutex_;

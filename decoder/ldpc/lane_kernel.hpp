@@ -202,7 +202,8 @@ private:
             const float* input = job != nullptr ? job->llrs.data() : nullptr;
             const std::size_t variables = variables_;
             if (with_posteriors)
-                for (std::size_t v = 0; v < variables; ++v) llrs[v * W + l] = posterior[v * W + l] = input ? input[v] : 0.0f;
+                for (std::size_t v = 0; v < variables; ++v)
+                    llrs[v * W + l] = posterior[v * W + l] = input ? input[v] : 0.0f;
             else
                 for (std::size_t v = 0; v < variables; ++v) llrs[v * W + l] = input ? input[v] : 0.0f;
             reset |= 1u << l;

@@ -37,7 +37,8 @@ struct Avx512Ops {
     static Vec select(Mask m, Vec if_clear, Vec if_set) { return _mm512_mask_blend_ps(m, if_clear, if_set); }
     static Vec negate_lanes(Vec a, std::uint32_t lanes) {
         const __m512i bits = _mm512_castps_si512(a);
-        return _mm512_castsi512_ps(_mm512_mask_xor_epi32(bits, static_cast<Mask>(lanes), bits, _mm512_set1_epi32(INT32_MIN)));
+        const __m512i sign = _mm512_set1_epi32(INT32_MIN);
+        return _mm512_castsi512_ps(_mm512_mask_xor_epi32(bits, static_cast<Mask>(lanes), bits, sign));
     }
     static Mask no_lanes() { return 0; }
     static Mask mask_xor(Mask a, Mask b) { return static_cast<Mask>(a ^ b); }
