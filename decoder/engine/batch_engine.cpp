@@ -12,23 +12,26 @@ namespace {
 
 using Clock = BatchEngine::Clock;
 
-FrameDecodeRecord prepare_record(const FrameSelectionRecord& frame, const ldpc::FecProfile& profile,
-                                 std::uint64_t slots) {
+// Sets up a record for the frame, in the storage of one from an earlier batch where there is
+// one: the LLRs are expanded here, and the workers write every bit and byte array whole
+// before finalize reads it, so none needs clearing.
+void prepare_record(FrameDecodeRecord& record, const FrameSelectionRecord& frame, const ldpc::FecProfile& profile,
+                    std::uint64_t slots) {
     const std::uint64_t n = profile.variable_count();
-    FrameDecodeRecord record;
     record.llrs.resize(slots * n);
-    record.baseline_bits.assign(slots * n, 0);
-    record.decoded_bits.assign(slots * n, 0);
-    record.message_bits.assign(slots * profile.message_bits, 0);
-    record.transport_bytes.assign(slots * profile.bytes_per_codeword(), 0);
+    record.baseline_bits.resize(slots * n);
+    record.decoded_bits.resize(slots * n);
+    record.message_bits.resize(slots * profile.message_bits);
+    record.transport_bytes.resize(slots * profile.bytes_per_codeword());
     record.codewords = CodewordResults(slots);
     record.slot_bch.resize(slots);
+    record.frame_bch = {};
+    record.frame_clean = false;
     const auto transmitted = std::span<const float>(frame.llrs);
     for (std::uint64_t slot = 0; slot < slots; ++slot)
         ldpc::expand_transmitted_codeword(profile,
                                           transmitted.subspan(slot * profile.transmitted_bits, profile.transmitted_bits),
                                           std::span(record.llrs).subspan(slot * n, n));
-    return record;
 }
 
 // Workers for batches of this many codewords: each gets at least two groups of lanes to fill,
@@ -89,7 +92,13 @@ BatchEngine::Batch BatchEngine::prepare_batch() {
     for (std::size_t f = 0; f < batch.frames.size(); ++f) {
         const FrameSelectionRecord& frame = batch.frames[f];
         if (!frame.hard_h_selected) continue;
-        batch.records[f] = std::make_unique<FrameDecodeRecord>(prepare_record(frame, *config_.profile, slots));
+        if (spare_records_.empty()) {
+            batch.records[f] = std::make_unique<FrameDecodeRecord>();
+        } else {
+            batch.records[f] = std::move(spare_records_.back());
+            spare_records_.pop_back();
+        }
+        prepare_record(*batch.records[f], frame, *config_.profile, slots);
         for (std::uint64_t slot = 0; slot < slots; ++slot)
             batch.codewords.push_back({batch.records[f].get(), slot, frame.frame_index});
     }
@@ -121,6 +130,10 @@ void BatchEngine::finalize_oldest() {
     in_flight_.pop_front();
     counters_.batch_worker_ms += milliseconds(batch.started, Clock::now());
     finalize(batch);
+    // At most a batch's worth is kept, so memory stays bounded by the batch size.
+    for (auto& record : batch.records)
+        if (record && spare_records_.size() < config_.options->decode_batch_frames)
+            spare_records_.push_back(std::move(record));
 }
 
 void BatchEngine::finalize(Batch& batch) {

@@ -68,6 +68,7 @@ private:
     // The workers use the batches in flight and the queue until the pool, destroyed first,
     // has let them leave.
     std::deque<Batch> in_flight_;  // oldest first
+    std::vector<std::unique_ptr<FrameDecodeRecord>> spare_records_;  // finalized, for reuse
     CodewordQueue queue_;
     WorkerPool pool_;
     bool workers_started_ = false;
