@@ -52,8 +52,8 @@ const Workload& workload(std::uint64_t rate) {
 
 // Every kernel through the decoder interface, one decoder kept across calls as a worker
 // keeps it. Arguments: the rate, the schedule (0 flooding, 1 layered) and the jobs handed
-// over per call: 64 fills the widest lanes four times, 24 is a worker's share of a default
-// batch with two workers at 3 codewords a frame, 3 the share with 16 workers.
+// over per call: 64 fills the widest lanes four times, 24 and 3 are small calls (a retry's
+// attempts come 16 at a time at most) where the lanes drain early.
 template <ldpc::LdpcKernel Kernel>
 void decode_with_kernel(benchmark::State& state) {
     if (!ldpc::ldpc_kernel_available(Kernel)) {
@@ -82,6 +82,54 @@ void decode_with_kernel(benchmark::State& state) {
         static_cast<double>(iterations * load.graph.edge_count()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["mean_iterations"] = static_cast<double>(iterations) / std::max<double>(1.0, static_cast<double>(codewords));
 }
+
+// Jobs cycling over the workload's codewords, as many as asked, handed out one at a time.
+class CyclingJobs final : public ldpc::CodewordJobSource {
+public:
+    CyclingJobs(const std::vector<ldpc::CodewordJob>& jobs, std::size_t count) : jobs_(jobs), count_(count) {}
+    const ldpc::CodewordJob* next() override { return handed_ < count_ ? &jobs_[handed_++ % jobs_.size()] : nullptr; }
+
+private:
+    const std::vector<ldpc::CodewordJob>& jobs_;
+    std::size_t count_;
+    std::size_t handed_ = 0;
+};
+
+// A worker as the engine runs it: its decoder takes codewords from the run's queue whenever a
+// lane frees up, so the lanes drain only at the end of the input. Here a source of 640 jobs a
+// call stands in for the queue. Argument: the rate; flooding, as the baseline decode.
+template <ldpc::LdpcKernel Kernel>
+void decode_from_queue(benchmark::State& state) {
+    if (!ldpc::ldpc_kernel_available(Kernel)) {
+        state.SkipWithError("kernel not supported by this processor");
+        return;
+    }
+    constexpr std::size_t kJobsPerCall = 640;
+    const Workload& load = workload(static_cast<std::uint64_t>(state.range(0)));
+    const auto decoder = ldpc::make_codeword_decoder(load.graph, Kernel);
+    std::vector<std::vector<std::uint8_t>> bits(load.llrs.size(), std::vector<std::uint8_t>(load.graph.variable_count));
+    std::vector<ldpc::LdpcDecodeResult> results(load.llrs.size());
+    std::vector<ldpc::CodewordJob> jobs;
+    for (std::size_t i = 0; i < load.llrs.size(); ++i) jobs.push_back({load.llrs[i], bits[i], &results[i]});
+    std::uint64_t codewords = 0;
+    for (auto _ : state) {
+        CyclingJobs source(jobs, kJobsPerCall);
+        decoder->decode(source, ldpc::MinSumSettings{50, 0.75f}, ldpc::Schedule::flooding);
+        codewords += kJobsPerCall;
+    }
+    std::uint64_t iterations = 0;
+    for (const auto& result : results) iterations += result.iterations;  // each codeword decodes alike every time
+    const double mean_iterations = static_cast<double>(iterations) / static_cast<double>(results.size());
+    state.counters["codewords_per_s"] = benchmark::Counter(static_cast<double>(codewords), benchmark::Counter::kIsRate);
+    state.counters["s_per_edge_iteration"] =
+        benchmark::Counter(static_cast<double>(codewords) * mean_iterations * static_cast<double>(load.graph.edge_count()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["mean_iterations"] = mean_iterations;
+}
+
+BENCHMARK(decode_from_queue<ldpc::LdpcKernel::generic>)->Name("queue_generic")->ArgName("rate")->Arg(3);
+BENCHMARK(decode_from_queue<ldpc::LdpcKernel::avx2>)->Name("queue_avx2")->ArgName("rate")->Arg(3);
+BENCHMARK(decode_from_queue<ldpc::LdpcKernel::avx512>)->Name("queue_avx512")->ArgName("rate")->Arg(3);
 
 void kernel_arguments(benchmark::internal::Benchmark* b) {
     b->ArgNames({"rate", "layered", "per_call"});
