@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <random>
@@ -44,18 +45,30 @@ Decoded decode_with(CodewordDecoder& decoder, const std::vector<std::vector<floa
     return d;
 }
 
-// Jobs shared by several decoders, each taking the next one as it needs it.
+// Jobs shared by several decoders, each taking the next one as it needs it. Counts the jobs
+// reported finished, and those reported before their result was written.
 class SharedJobs final : public CodewordJobSource {
 public:
-    explicit SharedJobs(const std::vector<CodewordJob>& jobs) : jobs_(jobs) {}
+    explicit SharedJobs(const std::vector<CodewordJob>& jobs) : jobs_(jobs), reports_(jobs.size()) {}
     const CodewordJob* next() override {
         const std::size_t i = next_.fetch_add(1);
         return i < jobs_.size() ? &jobs_[i] : nullptr;
+    }
+    void finished(const CodewordJob& job) override {
+        const auto i = static_cast<std::size_t>(&job - jobs_.data());
+        ++reports_[i];
+        if (job.result->iterations == 99) ++early_reports_;
+    }
+    // Every job reported once, each after its result.
+    bool each_reported_once_when_done() const {
+        return early_reports_ == 0 && std::all_of(reports_.begin(), reports_.end(), [](int n) { return n == 1; });
     }
 
 private:
     const std::vector<CodewordJob>& jobs_;
     std::atomic<std::size_t> next_{0};
+    std::vector<int> reports_;  // each entry touched only by the thread that took the job
+    std::atomic<int> early_reports_{0};
 };
 
 // Decodes the codewords with two decoders of the kernel on two threads, sharing one source.
@@ -72,6 +85,7 @@ Decoded decode_shared(LdpcKernel kernel, const LdpcGraph& graph, const std::vect
     std::thread helper([&] { second->decode(source, settings, schedule); });
     first->decode(source, settings, schedule);
     helper.join();
+    EXPECT_TRUE(source.each_reported_once_when_done());
     return d;
 }
 
