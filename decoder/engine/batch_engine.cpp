@@ -13,8 +13,9 @@ namespace {
 using Clock = BatchEngine::Clock;
 
 // Sets up a record for the frame, in the storage of one from an earlier batch where there is
-// one: the LLRs are expanded here, and the workers write every bit and byte array whole
-// before finalize reads it, so none needs clearing.
+// one: the LLRs are expanded here, the workers write every bit and byte array whole before
+// finalize reads it, and finalize sets the frame's BCH result and verdict, so none needs
+// clearing.
 void prepare_record(FrameDecodeRecord& record, const FrameSelectionRecord& frame, const ldpc::FecProfile& profile,
                     std::uint64_t slots) {
     const std::uint64_t n = profile.variable_count();
@@ -25,8 +26,6 @@ void prepare_record(FrameDecodeRecord& record, const FrameSelectionRecord& frame
     record.transport_bytes.resize(slots * profile.bytes_per_codeword());
     record.codewords = CodewordResults(slots);
     record.slot_bch.resize(slots);
-    record.frame_bch = {};
-    record.frame_clean = false;
     const auto transmitted = std::span<const float>(frame.llrs);
     for (std::uint64_t slot = 0; slot < slots; ++slot)
         ldpc::expand_transmitted_codeword(profile,

@@ -39,7 +39,7 @@ void FrameFinalizer::finalize_skipped(const FrameSelectionRecord& frame) {
 }
 
 void FrameFinalizer::finalize_decoded(const FrameSelectionRecord& frame, FrameDecodeRecord& record) {
-    decode_transport_bytes(record);
+    join_slot_bch(record);
     judge_codewords(record);
     if (config_.retry_plan != nullptr && config_.retry_plan->require_ts_packet_continuity)
         check_continuity_of_retries(frame, record);
@@ -66,7 +66,7 @@ void FrameFinalizer::finalize_decoded(const FrameSelectionRecord& frame, FrameDe
 
 // The workers decoded each slot's BCH blocks into its transport bytes; the frame's result
 // joins theirs, slot after slot.
-void FrameFinalizer::decode_transport_bytes(FrameDecodeRecord& record) const {
+void FrameFinalizer::join_slot_bch(FrameDecodeRecord& record) const {
     bch::BchDecodeResult& frame = record.frame_bch;
     frame = {};
     for (const bch::BchDecodeResult& slot : record.slot_bch) {

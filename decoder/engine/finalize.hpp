@@ -43,7 +43,7 @@ public:
     void finalize_decoded(const FrameSelectionRecord& frame, FrameDecodeRecord& record);
 
 private:
-    void decode_transport_bytes(FrameDecodeRecord& record) const;
+    void join_slot_bch(FrameDecodeRecord& record) const;
     void judge_codewords(FrameDecodeRecord& record);
     void check_continuity_of_retries(const FrameSelectionRecord& frame, FrameDecodeRecord& record);
     bool repair_under_context(const FrameSelectionRecord& frame, FrameDecodeRecord& record, std::uint64_t slot);
