@@ -10,7 +10,9 @@
 // and the parity of its inputs' signs, and each edge one bit mask: the lanes where its input
 // was negative. Every message is rebuilt from them exactly (the edge of the first minimum
 // gets the second; the sign is the parity times the input's), so the working set is the
-// posteriors plus a byte or two per edge and fits the core's cache.
+// posteriors plus a byte or two per edge and fits the core's cache. The signs of the
+// posteriors are kept as one bit mask per variable, from which the syndromes and the hard
+// decisions are read.
 //
 // Each lane performs exactly the float operations of decode_min_sum_flooding or
 // decode_min_sum_layered on its codeword, in the same order: the results are identical to
@@ -55,8 +57,10 @@ public:
           check_offsets_(checks_ + 1),
           edge_variables_(graph.edge_count()),
           repeats_variable_(checks_),
-          llrs_(variables_ * W),
-          posterior_(variables_ * W),
+          sum_offsets_(graph.edge_count()),
+          values_(2 * variables_ * W),
+          zeros_(variables_),
+          hard_signs_(variables_),
           minima_(checks_ * 2 * W),
           min1_edges_(checks_ * W),
           parities_(checks_),
@@ -72,6 +76,16 @@ public:
                 for (std::size_t j = i + 1; j < vars.size(); ++j)
                     if (vars[i] == vars[j]) repeats_variable_[c] = 1;
         }
+        // The variable phase sums each posterior in edge order, starting from the LLR: the
+        // first edge of a variable reads its LLR row, every later one the posterior row.
+        std::vector<bool> summed(variables_, false);
+        for (std::size_t e = 0; e < edge_variables_.size; ++e) {
+            const std::size_t v = edge_variables_[e];
+            sum_offsets_[e] = static_cast<std::uint32_t>((summed[v] ? v : variables_ + v) * W);
+            summed[v] = true;
+        }
+        for (std::size_t v = 0; v < variables_; ++v)
+            if (!summed[v]) isolated_variables_.push_back(static_cast<std::uint32_t>(v));
         for (std::size_t l = 0; l < W; ++l) {
             job_[l] = nullptr;
             iteration_[l] = 0;
@@ -174,44 +188,52 @@ private:
         }
     }
 
+    float* posterior() { return values_.data; }
+    float* llrs() { return values_.data + variables_ * W; }
+
     void finish(CodewordJobSource& source, std::size_t lane, const LdpcDecodeResult& result) {
         const CodewordJob& job = *job_[lane];
-        const float* __restrict values = posterior_.data + lane;
+        const Bits* __restrict signs = hard_signs_.data;
         std::uint8_t* __restrict bits = job.hard_bits.data();
         const std::size_t variables = variables_;
-        for (std::size_t v = 0; v < variables; ++v) bits[v] = values[v * W] < 0.0f ? 1 : 0;
+        for (std::size_t v = 0; v < variables; ++v) bits[v] = static_cast<std::uint8_t>((signs[v] >> lane) & 1u);
         *job.result = result;
         job_[lane] = nullptr;
         source.finished(job);
     }
 
     // Loads the next jobs into free lanes, as a decode alone starts: every check-to-variable
-    // message +0, and posteriors equal to the LLRs when asked (flooding's variable phase makes
-    // them). A lane left without a job decodes zeros, which keeps its arithmetic tame; its
-    // results are never read. Returns whether a lane was loaded or cleared.
+    // message +0, and the LLRs as the first posteriors when asked; otherwise flooding's
+    // variable phase makes them, and only a variable on no edge takes its LLR here. A lane
+    // left without a job decodes zeros, which keeps its arithmetic tame; its results are never
+    // read. Returns whether a lane was loaded or cleared.
     bool refill(CodewordJobSource& source, const MinSumSettings& settings, bool with_posteriors) {
         std::uint32_t reset = 0;
-        float* __restrict llrs = llrs_.data;
-        float* __restrict posterior = posterior_.data;
+        std::size_t lanes[W];
+        const float* inputs[W];
+        std::size_t loaded = 0;
         for (std::size_t l = 0; l < W; ++l) {
             if (job_[l] != nullptr) continue;
             const CodewordJob* job = exhausted_ ? nullptr : source.next();
             exhausted_ = job == nullptr;
             if (job == nullptr && cleared_[l]) continue;
             if (job != nullptr) check_codeword_jobs(std::span(job, 1), variables_, settings);
-            const float* input = job != nullptr ? job->llrs.data() : nullptr;
-            const std::size_t variables = variables_;
-            if (with_posteriors)
-                for (std::size_t v = 0; v < variables; ++v)
-                    llrs[v * W + l] = posterior[v * W + l] = input ? input[v] : 0.0f;
-            else
-                for (std::size_t v = 0; v < variables; ++v) llrs[v * W + l] = input ? input[v] : 0.0f;
+            lanes[loaded] = l;
+            inputs[loaded++] = job != nullptr ? job->llrs.data() : zeros_.data;
             reset |= 1u << l;
             iteration_[l] = 0;
             cleared_[l] = job == nullptr;
             job_[l] = job;
         }
         if (reset == 0) return false;
+        float* rows = with_posteriors ? posterior() : llrs();
+        // Variable by variable, so that each row is written once for all the lanes loaded.
+        const std::size_t variables = variables_;
+        for (std::size_t v = 0; v < variables; ++v)
+            for (std::size_t i = 0; i < loaded; ++i) rows[v * W + lanes[i]] = inputs[i][v];
+        if (!with_posteriors)
+            for (const std::uint32_t v : isolated_variables_)
+                for (std::size_t i = 0; i < loaded; ++i) posterior()[v * W + lanes[i]] = inputs[i][v];
         float* __restrict minima = minima_.data;
         const std::size_t checks = checks_;
         const Mask fresh = Ops::from_bits(static_cast<Bits>(reset));
@@ -282,7 +304,8 @@ private:
     };
 
     void check_phase(float attenuation, std::uint64_t* weights) {
-        const float* __restrict posterior = posterior_.data;
+        const float* __restrict posterior = values_.data;
+        const Bits* __restrict hard_signs = hard_signs_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
@@ -296,10 +319,10 @@ private:
         for (std::size_t c = 0; c < checks; ++c) {
             const std::uint32_t begin = check_offsets[c];
             const std::uint32_t end = check_offsets[c + 1];
-            Mask unsatisfied = Ops::no_lanes();
+            Bits unsatisfied = 0;
             if (end - begin < 2) {  // no check-node rule: a lone edge always sends +0
-                if (end != begin) unsatisfied = Ops::less(Ops::load(posterior + row(edge_variables[begin])), zero);
-                count_lanes(Ops::to_bits(unsatisfied), weights);
+                if (end != begin) unsatisfied = hard_signs[edge_variables[begin]];
+                count_lanes(unsatisfied, weights);
                 continue;
             }
             float* minima = minima_of + c * 2 * W;
@@ -307,14 +330,14 @@ private:
             CheckSummary summary(Ops::index_broadcast(begin));
             Index edge = Ops::index_broadcast(begin);
             for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                const Vec p = Ops::load(posterior + row(edge_variables[e]));
-                unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(p, zero));
-                const Vec x = Ops::sub(p, old.message(edge, signs[e]));
+                const std::uint16_t v = edge_variables[e];
+                unsatisfied = static_cast<Bits>(unsatisfied ^ hard_signs[v]);
+                const Vec x = Ops::sub(Ops::load(posterior + row(v)), old.message(edge, signs[e]));
                 const Bits x_negative = Ops::to_bits(Ops::less(x, zero));
                 summary.add(edge, x, x_negative);
                 signs[e] = x_negative;
             }
-            count_lanes(Ops::to_bits(unsatisfied), weights);
+            count_lanes(unsatisfied, weights);
             Ops::store(minima, Ops::mul(scale, summary.min1));
             Ops::store(minima + W, Ops::mul(scale, summary.min2));
             Ops::index_store(min1_edges + c * W, summary.min1_edge);
@@ -322,40 +345,45 @@ private:
         }
     }
 
+    // Each posterior is its LLR plus the messages to it, added in edge order.
     void variable_phase() {
-        float* __restrict posterior = posterior_.data;
-        const float* __restrict llrs = llrs_.data;
+        float* __restrict values = values_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
+        const std::uint32_t* __restrict sum_offsets = sum_offsets_.data;
         const float* __restrict minima_of = minima_.data;
         const std::uint32_t* __restrict min1_edges = min1_edges_.data;
         const Bits* __restrict parities = parities_.data;
         const Bits* __restrict signs = edge_signs_.data;
-        const std::size_t values = variables_ * W;
         const std::size_t checks = checks_;
-        for (std::size_t i = 0; i < values; i += W) Ops::store(posterior + i, Ops::load(llrs + i));
         const Vec zero = Ops::broadcast(0.0f);
         for (std::size_t c = 0; c < checks; ++c) {
             const std::uint32_t begin = check_offsets[c];
             const std::uint32_t end = check_offsets[c + 1];
             if (end - begin < 2) {
-                if (end != begin) {
-                    float* p = posterior + row(edge_variables[begin]);
-                    Ops::store(p, Ops::add(Ops::load(p), zero));
-                }
+                if (end != begin)
+                    Ops::store(values + row(edge_variables[begin]), Ops::add(Ops::load(values + sum_offsets[begin]), zero));
                 continue;
             }
             const CheckState state(minima_of + c * 2 * W, min1_edges + c * W, parities[c]);
             Index edge = Ops::index_broadcast(begin);
-            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
-                float* p = posterior + row(edge_variables[e]);
-                Ops::store(p, Ops::add(Ops::load(p), state.message(edge, signs[e])));
-            }
+            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge))
+                Ops::store(values + row(edge_variables[e]),
+                           Ops::add(Ops::load(values + sum_offsets[e]), state.message(edge, signs[e])));
         }
+        record_hard_signs();
+    }
+
+    void record_hard_signs() {
+        const float* __restrict posterior = values_.data;
+        Bits* __restrict hard_signs = hard_signs_.data;
+        const std::size_t variables = variables_;
+        const Vec zero = Ops::broadcast(0.0f);
+        for (std::size_t v = 0; v < variables; ++v) hard_signs[v] = Ops::to_bits(Ops::less(Ops::load(posterior + v * W), zero));
     }
 
     void layered_pass(float attenuation) {
-        float* __restrict posterior = posterior_.data;
+        float* __restrict posterior = values_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
@@ -417,18 +445,18 @@ private:
         edge_signs = x_signs;
     }
 
-    void syndromes(std::uint64_t* weights) const {
-        const float* __restrict posterior = posterior_.data;
+    void syndromes(std::uint64_t* weights) {
+        record_hard_signs();
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
-        const Vec zero = Ops::broadcast(0.0f);
+        const Bits* __restrict hard_signs = hard_signs_.data;
         for (std::size_t l = 0; l < W; ++l) weights[l] = 0;
         const std::size_t checks = checks_;
         for (std::size_t c = 0; c < checks; ++c) {
-            Mask unsatisfied = Ops::no_lanes();
+            Bits unsatisfied = 0;
             for (std::uint32_t e = check_offsets[c]; e < check_offsets[c + 1]; ++e)
-                unsatisfied = Ops::mask_xor(unsatisfied, Ops::less(Ops::load(posterior + row(edge_variables[e])), zero));
-            count_lanes(Ops::to_bits(unsatisfied), weights);
+                unsatisfied = static_cast<Bits>(unsatisfied ^ hard_signs[edge_variables[e]]);
+            count_lanes(unsatisfied, weights);
         }
     }
 
@@ -439,8 +467,11 @@ private:
     AlignedArray<std::uint32_t> check_offsets_;
     AlignedArray<std::uint16_t> edge_variables_;  // 16 bits keep the hot arrays in the cache
     AlignedArray<std::uint8_t> repeats_variable_;
-    AlignedArray<float> llrs_;
-    AlignedArray<float> posterior_;
+    AlignedArray<std::uint32_t> sum_offsets_;  // per edge: the row the variable phase adds its message to
+    std::vector<std::uint32_t> isolated_variables_;  // on no edge: the posterior is the LLR
+    AlignedArray<float> values_;  // the posteriors' rows, then the LLRs'
+    AlignedArray<float> zeros_;   // the input of a lane without a job
+    AlignedArray<Bits> hard_signs_;  // per variable: lanes whose posterior is below 0
     AlignedArray<float> minima_;  // per check: W scaled first minima, then W scaled second
     AlignedArray<std::uint32_t> min1_edges_;  // per check and lane: the edge of the first minimum
     AlignedArray<Bits> parities_;             // per check: lanes with an odd count of negative inputs

@@ -54,8 +54,6 @@ struct Avx2Ops {
     static Vec negate_lanes(Vec a, std::uint32_t b) {  // b < 256
         return _mm256_xor_ps(a, _mm256_load_ps(reinterpret_cast<const float*>(kSignBits[b].lanes)));
     }
-    static Mask no_lanes() { return _mm256_setzero_ps(); }
-    static Mask mask_xor(Mask a, Mask b) { return _mm256_xor_ps(a, b); }
     static Bits to_bits(Mask m) { return static_cast<Bits>(_mm256_movemask_ps(m)); }
     // A table load is cheaper than spreading the bits over the lanes with three operations.
     static Mask from_bits(Bits b) { return _mm256_load_ps(reinterpret_cast<const float*>(kLaneMasks[b].lanes)); }

@@ -40,8 +40,6 @@ struct Avx512Ops {
         const __m512i sign = _mm512_set1_epi32(INT32_MIN);
         return _mm512_castsi512_ps(_mm512_mask_xor_epi32(bits, static_cast<Mask>(lanes), bits, sign));
     }
-    static Mask no_lanes() { return 0; }
-    static Mask mask_xor(Mask a, Mask b) { return static_cast<Mask>(a ^ b); }
     static Bits to_bits(Mask m) { return m; }
     static Mask from_bits(Bits b) { return b; }
     static Index index_broadcast(std::uint32_t e) { return _mm512_set1_epi32(static_cast<int>(e)); }

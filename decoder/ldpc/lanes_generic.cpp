@@ -58,12 +58,6 @@ struct GenericOps {
     static Vec negate_lanes(const Vec& a, std::uint32_t b) {
         return map([&](std::size_t l) { return float_of(bits_of(a.v[l]) ^ (((b >> l) & 1u) << 31)); });
     }
-    static Mask no_lanes() { return mask_of([](std::size_t) { return false; }); }
-    static Mask mask_xor(const Mask& a, const Mask& b) {
-        Mask r;
-        for (std::size_t l = 0; l < W; ++l) r.v[l] = a.v[l] ^ b.v[l];
-        return r;
-    }
     static Bits to_bits(const Mask& m) {
         unsigned bits = 0;
         for (std::size_t l = 0; l < W; ++l) bits |= (m.v[l] & 1u) << l;

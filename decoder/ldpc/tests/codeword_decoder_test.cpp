@@ -159,12 +159,14 @@ TEST(CodewordDecoder, EveryKernelMatchesThePlainDecodersOnRandomCodewords) {
 }
 
 TEST(CodewordDecoder, TiesZerosAndSmallChecksAsAlone) {
-    // Checks of one, none and a repeated variable, besides ordinary ones.
-    const LdpcGraph graph = build_ldpc_graph(CheckRows::from_lists({{0, 1, 2}, {2}, {}, {1, 3}, {3, 3}, {0, 2, 3}}), 4);
-    std::vector<std::vector<float>> codewords{{2.0f, -2.0f, 5.0f, 1.0f},   {0.0f, -3.0f, -0.0f, 2.0f},
-                                              {-0.0f, 0.0f, 1.0f, -1.0f},  {1.0f, 1.0f, -1.0f, 1.0f},
-                                              {-1.0f, -1.0f, -1.0f, -1.0f}, {INFINITY, -2.0f, 2.0f, -INFINITY}};
-    for (int i = 0; i < 30; ++i) codewords.push_back({0.5f * (i % 5) - 1.0f, 1.0f - 0.5f * (i % 3), -0.5f, 0.5f * (i % 2)});
+    // Checks of one, none and a repeated variable, besides ordinary ones; variable 4 is on no
+    // check.
+    const LdpcGraph graph = build_ldpc_graph(CheckRows::from_lists({{0, 1, 2}, {2}, {}, {1, 3}, {3, 3}, {0, 2, 3}}), 5);
+    std::vector<std::vector<float>> codewords{{2.0f, -2.0f, 5.0f, 1.0f, -0.0f},   {0.0f, -3.0f, -0.0f, 2.0f, -1.0f},
+                                              {-0.0f, 0.0f, 1.0f, -1.0f, 0.0f},   {1.0f, 1.0f, -1.0f, 1.0f, -2.0f},
+                                              {-1.0f, -1.0f, -1.0f, -1.0f, 3.0f}, {INFINITY, -2.0f, 2.0f, -INFINITY, -0.0f}};
+    for (int i = 0; i < 30; ++i)
+        codewords.push_back({0.5f * (i % 5) - 1.0f, 1.0f - 0.5f * (i % 3), -0.5f, 0.5f * (i % 2), 1.0f - 0.5f * (i % 4)});
     for (const std::uint64_t limit : {1u, 3u, 10u}) expect_kernels_match_plain(codewords, graph, {limit, 0.75f});
 }
 
