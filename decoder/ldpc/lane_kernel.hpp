@@ -62,11 +62,12 @@ public:
           zeros_(variables_),
           hard_signs_(variables_),
           minima_(checks_ * 2 * W),
-          min1_edges_(checks_ * W),
+          min1_positions_(checks_ * W),
           parities_(checks_),
           edge_signs_(graph.edge_count()),
           check_signs_(max_degree(graph)),
-          incoming_(max_degree(graph) * W) {
+          incoming_(max_degree(graph) * W),
+          positions_(max_degree(graph)) {
         for (std::size_t c = 0; c <= checks_; ++c) check_offsets_[c] = static_cast<std::uint32_t>(graph.check_offsets[c]);
         for (std::size_t e = 0; e < edge_variables_.size; ++e)
             edge_variables_[e] = static_cast<std::uint16_t>(graph.edge_variables[e]);
@@ -86,6 +87,7 @@ public:
         }
         for (std::size_t v = 0; v < variables_; ++v)
             if (!summed[v]) isolated_variables_.push_back(static_cast<std::uint32_t>(v));
+        for (std::size_t i = 0; i < positions_.size; ++i) positions_[i] = static_cast<std::uint32_t>(i);
         for (std::size_t l = 0; l < W; ++l) {
             job_[l] = nullptr;
             iteration_[l] = 0;
@@ -142,22 +144,18 @@ private:
     // there with their posteriors intact, and are loaded again before the next variable phase.
     void run_flooding(CodewordJobSource& source, const MinSumSettings& settings) {
         bool stale = refill(source, settings, false);
-        std::uint64_t weights[W];
         while (busy()) {
             if (stale) variable_phase();
-            check_phase(settings.attenuation, weights);
+            const Bits unsatisfied = check_phase(settings.attenuation);
             bool iterating = false;
             for (std::size_t l = 0; l < W; ++l) {
                 if (job_[l] == nullptr) continue;
-                const std::uint64_t iteration = iteration_[l];
-                if (weights[l] != 0 && iteration < settings.max_iterations) {
-                    iteration_[l] = iteration + 1;
+                if (((unsatisfied >> l) & 1u) != 0 && iteration_[l] < settings.max_iterations) {
+                    ++iteration_[l];
                     iterating = true;
                     continue;
                 }
-                finish(source, l,
-                       weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
-                                       : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
+                finish(source, l, settings, unsatisfied);
             }
             stale = refill(source, settings, false) || iterating;
         }
@@ -167,17 +165,13 @@ private:
     // pass, and again for lanes refilled before it.
     void run_layered(CodewordJobSource& source, const MinSumSettings& settings) {
         refill(source, settings, true);
-        std::uint64_t weights[W];
         while (busy()) {
-            syndromes(weights);
+            const Bits unsatisfied = syndromes();
             bool freed = false;
             for (std::size_t l = 0; l < W; ++l) {
                 if (job_[l] == nullptr) continue;
-                const std::uint64_t iteration = iteration_[l];
-                if (weights[l] != 0 && iteration < settings.max_iterations) continue;
-                finish(source, l,
-                       weights[l] == 0 ? LdpcDecodeResult{iteration, true, 0}
-                                       : LdpcDecodeResult{settings.max_iterations, false, weights[l]});
+                if (((unsatisfied >> l) & 1u) != 0 && iteration_[l] < settings.max_iterations) continue;
+                finish(source, l, settings, unsatisfied);
                 freed = true;
             }
             if (freed && refill(source, settings, true)) continue;
@@ -191,8 +185,13 @@ private:
     float* posterior() { return values_.data; }
     float* llrs() { return values_.data + variables_ * W; }
 
-    void finish(CodewordJobSource& source, std::size_t lane, const LdpcDecodeResult& result) {
+    // Ends the lane's decode: converged when no check is unsatisfied, otherwise at the limit,
+    // with the syndrome weight, counted only here because few lanes need it.
+    void finish(CodewordJobSource& source, std::size_t lane, const MinSumSettings& settings, Bits unsatisfied) {
         const CodewordJob& job = *job_[lane];
+        const LdpcDecodeResult result = ((unsatisfied >> lane) & 1u) == 0
+                                            ? LdpcDecodeResult{iteration_[lane], true, 0}
+                                            : LdpcDecodeResult{settings.max_iterations, false, syndrome_weight(lane)};
         const Bits* __restrict signs = hard_signs_.data;
         std::uint8_t* __restrict bits = job.hard_bits.data();
         const std::size_t variables = variables_;
@@ -254,10 +253,6 @@ private:
     // Where variable v's W lanes start.
     static std::size_t row(std::uint16_t v) { return std::size_t{v} * W; }
 
-    // Adds the lanes whose bits are set to the per-lane counts.
-    static void count_lanes(Bits bits, std::uint64_t* weights) {
-        for (std::size_t l = 0; l < W; ++l) weights[l] += (bits >> l) & 1u;
-    }
 
     // A message: the scaled second minimum on the edge that holds the first, negated in the
     // lanes whose bits are set.
@@ -269,16 +264,16 @@ private:
     struct CheckState {
         Vec min1;
         Vec min2;
-        Index min1_edge;
+        Index min1_position;
         Bits parity;
 
-        CheckState(const float* minima, const std::uint32_t* min1_edges, Bits parity_bits)
-            : min1(Ops::load(minima)), min2(Ops::load(minima + W)), min1_edge(Ops::index_load(min1_edges)),
+        CheckState(const float* minima, const std::uint32_t* min1_positions, Bits parity_bits)
+            : min1(Ops::load(minima)), min2(Ops::load(minima + W)), min1_position(Ops::index_load(min1_positions)),
               parity(parity_bits) {}
 
         // The message on `edge`, whose input had the signs `input_signs`.
         Vec message(Index edge, Bits input_signs) const {
-            return LaneDecoder::message(min1, min2, Ops::index_equals(min1_edge, edge),
+            return LaneDecoder::message(min1, min2, Ops::index_equals(min1_position, edge),
                                         std::uint32_t{parity} ^ input_signs);
         }
     };
@@ -286,10 +281,10 @@ private:
     struct CheckSummary {
         Vec min1 = Ops::broadcast(__builtin_inff());
         Vec min2 = Ops::broadcast(__builtin_inff());
-        Index min1_edge;
+        Index min1_position;
         Bits negative = 0;  // as bits: a vector register is worth more in these loops
 
-        explicit CheckSummary(Index begin) : min1_edge(begin) {}
+        explicit CheckSummary(Index begin) : min1_position(begin) {}
 
         // The first edge to reach the minimum keeps it; a NaN never does. `lesser` keeps its
         // second operand on a tie or a NaN, as the plain decoder's "below" tests do.
@@ -298,22 +293,24 @@ private:
             const Mask smaller = Ops::less(magnitude, min1);
             min2 = Ops::select(smaller, Ops::lesser(magnitude, min2), min1);
             min1 = Ops::lesser(magnitude, min1);
-            min1_edge = Ops::index_select(smaller, min1_edge, edge);
+            min1_position = Ops::index_select(smaller, min1_position, edge);
             negative = static_cast<Bits>(negative ^ x_negative);
         }
     };
 
-    void check_phase(float attenuation, std::uint64_t* weights) {
+    // Returns the lanes with an unsatisfied check.
+    [[gnu::noinline]] Bits check_phase(float attenuation) {
         const float* __restrict posterior = values_.data;
         const Bits* __restrict hard_signs = hard_signs_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
-        std::uint32_t* __restrict min1_edges = min1_edges_.data;
+        std::uint32_t* __restrict min1_positions = min1_positions_.data;
+        const std::uint32_t* __restrict positions = positions_.data;
         Bits* __restrict parities = parities_.data;
         Bits* __restrict signs = edge_signs_.data;
         const std::size_t checks = checks_;
-        for (std::size_t l = 0; l < W; ++l) weights[l] = 0;
+        Bits any_unsatisfied = 0;
         const Vec zero = Ops::broadcast(0.0f);
         const Vec scale = Ops::broadcast(attenuation);
         for (std::size_t c = 0; c < checks; ++c) {
@@ -321,15 +318,14 @@ private:
             const std::uint32_t end = check_offsets[c + 1];
             Bits unsatisfied = 0;
             if (end - begin < 2) {  // no check-node rule: a lone edge always sends +0
-                if (end != begin) unsatisfied = hard_signs[edge_variables[begin]];
-                count_lanes(unsatisfied, weights);
+                if (end != begin) any_unsatisfied = static_cast<Bits>(any_unsatisfied | hard_signs[edge_variables[begin]]);
                 continue;
             }
             float* minima = minima_of + c * 2 * W;
-            const CheckState old(minima, min1_edges + c * W, parities[c]);
-            CheckSummary summary(Ops::index_broadcast(begin));
-            Index edge = Ops::index_broadcast(begin);
-            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+            const CheckState old(minima, min1_positions + c * W, parities[c]);
+            CheckSummary summary(Ops::index_broadcast(0));
+            for (std::uint32_t e = begin; e < end; ++e) {
+                const Index edge = Ops::index_broadcast(positions[e - begin]);
                 const std::uint16_t v = edge_variables[e];
                 unsatisfied = static_cast<Bits>(unsatisfied ^ hard_signs[v]);
                 const Vec x = Ops::sub(Ops::load(posterior + row(v)), old.message(edge, signs[e]));
@@ -337,22 +333,24 @@ private:
                 summary.add(edge, x, x_negative);
                 signs[e] = x_negative;
             }
-            count_lanes(unsatisfied, weights);
+            any_unsatisfied = static_cast<Bits>(any_unsatisfied | unsatisfied);
             Ops::store(minima, Ops::mul(scale, summary.min1));
             Ops::store(minima + W, Ops::mul(scale, summary.min2));
-            Ops::index_store(min1_edges + c * W, summary.min1_edge);
+            Ops::index_store(min1_positions + c * W, summary.min1_position);
             parities[c] = summary.negative;
         }
+        return any_unsatisfied;
     }
 
     // Each posterior is its LLR plus the messages to it, added in edge order.
-    void variable_phase() {
+    [[gnu::noinline]] void variable_phase() {
         float* __restrict values = values_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         const std::uint32_t* __restrict sum_offsets = sum_offsets_.data;
         const float* __restrict minima_of = minima_.data;
-        const std::uint32_t* __restrict min1_edges = min1_edges_.data;
+        const std::uint32_t* __restrict min1_positions = min1_positions_.data;
+        const std::uint32_t* __restrict positions = positions_.data;
         const Bits* __restrict parities = parities_.data;
         const Bits* __restrict signs = edge_signs_.data;
         const std::size_t checks = checks_;
@@ -365,11 +363,11 @@ private:
                     Ops::store(values + row(edge_variables[begin]), Ops::add(Ops::load(values + sum_offsets[begin]), zero));
                 continue;
             }
-            const CheckState state(minima_of + c * 2 * W, min1_edges + c * W, parities[c]);
-            Index edge = Ops::index_broadcast(begin);
-            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge))
+            const CheckState state(minima_of + c * 2 * W, min1_positions + c * W, parities[c]);
+            for (std::uint32_t e = begin; e < end; ++e)
                 Ops::store(values + row(edge_variables[e]),
-                           Ops::add(Ops::load(values + sum_offsets[e]), state.message(edge, signs[e])));
+                           Ops::add(Ops::load(values + sum_offsets[e]),
+                                    state.message(Ops::index_broadcast(positions[e - begin]), signs[e])));
         }
         record_hard_signs();
     }
@@ -382,12 +380,13 @@ private:
         for (std::size_t v = 0; v < variables; ++v) hard_signs[v] = Ops::to_bits(Ops::less(Ops::load(posterior + v * W), zero));
     }
 
-    void layered_pass(float attenuation) {
+    [[gnu::noinline]] void layered_pass(float attenuation) {
         float* __restrict posterior = values_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
-        std::uint32_t* __restrict min1_edges = min1_edges_.data;
+        std::uint32_t* __restrict min1_positions = min1_positions_.data;
+        const std::uint32_t* __restrict positions = positions_.data;
         Bits* __restrict parities = parities_.data;
         Bits* __restrict signs = edge_signs_.data;
         Bits* __restrict new_signs = check_signs_.data;
@@ -400,10 +399,10 @@ private:
             const std::uint32_t end = check_offsets[c + 1];
             if (end - begin < 2) continue;  // a lone edge's message stays +0: p - 0 is p
             float* minima = minima_of + c * 2 * W;
-            const CheckState old(minima, min1_edges + c * W, parities[c]);
-            CheckSummary summary(Ops::index_broadcast(begin));
-            Index edge = Ops::index_broadcast(begin);
-            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+            const CheckState old(minima, min1_positions + c * W, parities[c]);
+            CheckSummary summary(Ops::index_broadcast(0));
+            for (std::uint32_t e = begin; e < end; ++e) {
+                const Index edge = Ops::index_broadcast(positions[e - begin]);
                 const Vec x = Ops::sub(Ops::load(posterior + row(edge_variables[e])), old.message(edge, signs[e]));
                 const Bits x_negative = Ops::to_bits(Ops::less(x, zero));
                 summary.add(edge, x, x_negative);
@@ -414,50 +413,60 @@ private:
             const Vec min2 = Ops::mul(scale, summary.min2);
             Ops::store(minima, min1);
             Ops::store(minima + W, min2);
-            Ops::index_store(min1_edges + c * W, summary.min1_edge);
+            Ops::index_store(min1_positions + c * W, summary.min1_position);
             parities[c] = summary.negative;
-            edge = Ops::index_broadcast(begin);
             if (repeats_variable_[c] == 0) {
-                for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+                for (std::uint32_t e = begin; e < end; ++e) {
                     const Vec x = Ops::load(inputs + (e - begin) * W);
+                    const Index edge = Ops::index_broadcast(positions[e - begin]);
                     update_layered_edge(posterior + row(edge_variables[e]), x, new_signs[e - begin], edge,
-                                        summary.min1_edge, summary.negative, min1, min2, signs[e]);
+                                        summary.min1_position, summary.negative, min1, min2, signs[e]);
                 }
                 continue;
             }
             // A check naming a variable twice sees its own first update, as the plain
             // decoder does when it reads the posterior again; the message's sign then follows
             // the input read the second time.
-            for (std::uint32_t e = begin; e < end; ++e, edge = Ops::index_next(edge)) {
+            for (std::uint32_t e = begin; e < end; ++e) {
+                const Index edge = Ops::index_broadcast(positions[e - begin]);
                 float* p = posterior + row(edge_variables[e]);
                 const Vec x = Ops::sub(Ops::load(p), old.message(edge, signs[e]));
-                update_layered_edge(p, x, Ops::to_bits(Ops::less(x, zero)), edge, summary.min1_edge, summary.negative,
+                update_layered_edge(p, x, Ops::to_bits(Ops::less(x, zero)), edge, summary.min1_position, summary.negative,
                                     min1, min2, signs[e]);
             }
         }
     }
 
     // The posterior becomes the input plus the new message, whose sign follows the input.
-    static void update_layered_edge(float* posterior, Vec x, Bits x_signs, Index edge, Index min1_edge, Bits parity,
+    static void update_layered_edge(float* posterior, Vec x, Bits x_signs, Index edge, Index min1_position, Bits parity,
                                     Vec min1, Vec min2, Bits& edge_signs) {
-        const Mask holds_min1 = Ops::index_equals(min1_edge, edge);
+        const Mask holds_min1 = Ops::index_equals(min1_position, edge);
         Ops::store(posterior, Ops::add(x, message(min1, min2, holds_min1, std::uint32_t{parity} ^ x_signs)));
         edge_signs = x_signs;
     }
 
-    void syndromes(std::uint64_t* weights) {
+    // Returns the lanes with an unsatisfied check.
+    Bits syndromes() {
         record_hard_signs();
-        const std::uint32_t* __restrict check_offsets = check_offsets_.data;
+        Bits any_unsatisfied = 0;
+        for (std::size_t c = 0; c < checks_; ++c) any_unsatisfied = static_cast<Bits>(any_unsatisfied | check_syndrome(c));
+        return any_unsatisfied;
+    }
+
+    std::uint64_t syndrome_weight(std::size_t lane) const {
+        std::uint64_t weight = 0;
+        for (std::size_t c = 0; c < checks_; ++c) weight += (check_syndrome(c) >> lane) & 1u;
+        return weight;
+    }
+
+    // The lanes in which check c is unsatisfied by the posteriors' signs.
+    Bits check_syndrome(std::size_t c) const {
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         const Bits* __restrict hard_signs = hard_signs_.data;
-        for (std::size_t l = 0; l < W; ++l) weights[l] = 0;
-        const std::size_t checks = checks_;
-        for (std::size_t c = 0; c < checks; ++c) {
-            Bits unsatisfied = 0;
-            for (std::uint32_t e = check_offsets[c]; e < check_offsets[c + 1]; ++e)
-                unsatisfied = static_cast<Bits>(unsatisfied ^ hard_signs[edge_variables[e]]);
-            count_lanes(unsatisfied, weights);
-        }
+        Bits unsatisfied = 0;
+        for (std::uint32_t e = check_offsets_[c]; e < check_offsets_[c + 1]; ++e)
+            unsatisfied = static_cast<Bits>(unsatisfied ^ hard_signs[edge_variables[e]]);
+        return unsatisfied;
     }
 
     const LdpcGraph& graph_;
@@ -473,11 +482,12 @@ private:
     AlignedArray<float> zeros_;   // the input of a lane without a job
     AlignedArray<Bits> hard_signs_;  // per variable: lanes whose posterior is below 0
     AlignedArray<float> minima_;  // per check: W scaled first minima, then W scaled second
-    AlignedArray<std::uint32_t> min1_edges_;  // per check and lane: the edge of the first minimum
+    AlignedArray<std::uint32_t> min1_positions_;  // per check and lane: where in the check the first minimum is
     AlignedArray<Bits> parities_;             // per check: lanes with an odd count of negative inputs
     AlignedArray<Bits> edge_signs_;           // per edge: lanes whose input was below 0
     AlignedArray<Bits> check_signs_;  // per edge of the current check: lanes whose input is below 0
     AlignedArray<float> incoming_;    // per edge of the current check: the layered input
+    AlignedArray<std::uint32_t> positions_;  // 0, 1, 2...: an edge's position in its check, to broadcast
     const CodewordJob* job_[W];
     std::uint64_t iteration_[W];
     bool exhausted_ = false;  // the source has said it has no more jobs

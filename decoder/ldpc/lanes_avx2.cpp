@@ -60,7 +60,6 @@ struct Avx2Ops {
     static Index index_broadcast(std::uint32_t e) { return _mm256_set1_epi32(static_cast<int>(e)); }
     static Index index_load(const std::uint32_t* p) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(p)); }
     static void index_store(std::uint32_t* p, Index index) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), index); }
-    static Index index_next(Index index) { return _mm256_sub_epi32(index, _mm256_set1_epi32(-1)); }
     static Index index_select(Mask m, Index index, Index candidate) {
         return _mm256_blendv_epi8(index, candidate, _mm256_castps_si256(m));
     }

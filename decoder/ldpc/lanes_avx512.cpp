@@ -45,7 +45,6 @@ struct Avx512Ops {
     static Index index_broadcast(std::uint32_t e) { return _mm512_set1_epi32(static_cast<int>(e)); }
     static Index index_load(const std::uint32_t* p) { return _mm512_load_si512(p); }
     static void index_store(std::uint32_t* p, Index index) { _mm512_store_si512(p, index); }
-    static Index index_next(Index index) { return _mm512_add_epi32(index, _mm512_set1_epi32(1)); }
     static Index index_select(Mask m, Index index, Index candidate) { return _mm512_mask_mov_epi32(index, m, candidate); }
     static Mask index_equals(Index a, Index b) { return _mm512_cmpeq_epi32_mask(a, b); }
 };

@@ -77,11 +77,6 @@ struct GenericOps {
     static void index_store(std::uint32_t* p, const Index& index) {
         for (std::size_t l = 0; l < W; ++l) p[l] = index.v[l];
     }
-    static Index index_next(const Index& index) {
-        Index r;
-        for (std::size_t l = 0; l < W; ++l) r.v[l] = index.v[l] + 1;
-        return r;
-    }
     static Index index_select(const Mask& m, const Index& index, const Index& candidate) {
         Index r;
         for (std::size_t l = 0; l < W; ++l) r.v[l] = (index.v[l] & ~m.v[l]) | (candidate.v[l] & m.v[l]);
