@@ -253,7 +253,6 @@ private:
     // Where variable v's W lanes start.
     static std::size_t row(std::uint16_t v) { return std::size_t{v} * W; }
 
-
     // A message: the scaled second minimum on the edge that holds the first, negated in the
     // lanes whose bits are set.
     static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, std::uint32_t negative) {
@@ -284,7 +283,7 @@ private:
         Index min1_position;
         Bits negative = 0;  // as bits: a vector register is worth more in these loops
 
-        explicit CheckSummary(Index begin) : min1_position(begin) {}
+        explicit CheckSummary(Index first) : min1_position(first) {}
 
         // The first edge to reach the minimum keeps it; a NaN never does. `lesser` keeps its
         // second operand on a tie or a NaN, as the plain decoder's "below" tests do.

@@ -159,9 +159,10 @@ TEST(CodewordDecoder, EveryKernelMatchesThePlainDecodersOnRandomCodewords) {
 }
 
 TEST(CodewordDecoder, TiesZerosAndSmallChecksAsAlone) {
-    // Checks of one, none and a repeated variable, besides ordinary ones; variable 4 is on no
-    // check.
-    const LdpcGraph graph = build_ldpc_graph(CheckRows::from_lists({{0, 1, 2}, {2}, {}, {1, 3}, {3, 3}, {0, 2, 3}}), 5);
+    // Checks of one, none and a repeated variable, besides ordinary ones; variable 3 meets a
+    // check of one first, variable 4 is on no check.
+    const LdpcGraph graph =
+        build_ldpc_graph(CheckRows::from_lists({{3}, {0, 1, 2}, {2}, {}, {1, 3}, {3, 3}, {0, 2, 3}}), 5);
     std::vector<std::vector<float>> codewords{{2.0f, -2.0f, 5.0f, 1.0f, -0.0f},   {0.0f, -3.0f, -0.0f, 2.0f, -1.0f},
                                               {-0.0f, 0.0f, 1.0f, -1.0f, 0.0f},   {1.0f, 1.0f, -1.0f, 1.0f, -2.0f},
                                               {-1.0f, -1.0f, -1.0f, -1.0f, 3.0f}, {INFINITY, -2.0f, 2.0f, -INFINITY, -0.0f}};
