@@ -41,6 +41,15 @@ std::uint64_t workers_for(std::uint64_t codewords, std::uint64_t lanes, std::uin
     return std::max<std::uint64_t>(1, std::min<std::uint64_t>(worker_count, (codewords + share - 1) / share));
 }
 
+// Batches kept in flight after one is submitted: while the oldest of them is awaited, the
+// others queue enough codewords to keep every lane of every worker busy until the oldest's
+// slowest codeword finishes, so that lanes are not left idle at the end of each batch.
+std::uint64_t batches_in_flight(std::uint64_t codewords_per_batch, std::uint64_t lanes, std::uint64_t workers) {
+    constexpr std::uint64_t kQueuedLaneGroups = 4;
+    const std::uint64_t queued = kQueuedLaneGroups * lanes * workers;
+    return (queued + codewords_per_batch - 1) / codewords_per_batch;
+}
+
 double milliseconds(Clock::time_point from, Clock::time_point to) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count()) / 1e6;
 }
@@ -109,8 +118,9 @@ BatchEngine::Batch BatchEngine::prepare_batch() {
 void BatchEngine::start_decoding(Batch&& batch) {
     if (!workers_started_) {
         const std::uint64_t capacity = config_.options->decode_batch_frames * config_.codewords_per_frame;
-        const std::uint64_t workers =
-            workers_for(capacity, ldpc::ldpc_kernel_lanes(config_.kernel), config_.worker_count);
+        const std::uint64_t lanes = ldpc::ldpc_kernel_lanes(config_.kernel);
+        const std::uint64_t workers = workers_for(capacity, lanes, config_.worker_count);
+        batches_in_flight_ = batches_in_flight(capacity, lanes, workers);
         pool_.start(workers, [this](std::size_t) { queue_.serve(config_.kernel); });
         workers_started_ = true;
     }
@@ -129,7 +139,7 @@ void BatchEngine::finalize_oldest() {
     in_flight_.pop_front();
     counters_.batch_worker_ms += milliseconds(batch.started, Clock::now());
     finalize(batch);
-    // At most a batch's worth is kept, so memory stays bounded by the batch size.
+    // At most a batch's worth is kept, so memory stays bounded by the batches in flight.
     for (auto& record : batch.records)
         if (record && spare_records_.size() < config_.options->decode_batch_frames)
             spare_records_.push_back(std::move(record));
@@ -151,7 +161,7 @@ void BatchEngine::submit_batch() {
     Batch batch = prepare_batch();
     counters_.batch_prepare_ms += milliseconds(t0, Clock::now());
     start_decoding(std::move(batch));
-    while (in_flight_.size() > 1) finalize_oldest();
+    while (in_flight_.size() > batches_in_flight_) finalize_oldest();
     counters_.batch_total_ms += milliseconds(t0, Clock::now());
 }
 

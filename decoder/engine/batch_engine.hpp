@@ -72,6 +72,7 @@ private:
     CodewordQueue queue_;
     WorkerPool pool_;
     bool workers_started_ = false;
+    std::uint64_t batches_in_flight_ = 1;  // set when the workers start
 };
 
 }  // namespace qarel::engine

@@ -50,8 +50,9 @@ struct CodewordJob {
 class CodewordJobSource {
 public:
     virtual ~CodewordJobSource() = default;
-    // The next job, or nullptr once there are none left. The job must stay valid until the
-    // decode call that took it returns.
+    // The next job, or nullptr while there is none. A decoder asks again whenever a lane is
+    // free and returns once its lanes are idle and the source has none. The job must stay
+    // valid until the decode call that took it returns.
     virtual const CodewordJob* next() = 0;
     // Called once a job's hard bits and result are written, before the decoder takes another.
     virtual void finished(const CodewordJob& job) { (void)job; }

@@ -118,7 +118,6 @@ private:
     void run(CodewordJobSource& source, const MinSumSettings& settings, Schedule schedule) {
         // A call that ended in an exception may have left jobs in lanes.
         for (std::size_t l = 0; l < W; ++l) job_[l] = nullptr;
-        exhausted_ = false;
         if (schedule == Schedule::flooding) run_flooding(source, settings);
         else run_layered(source, settings);
     }
@@ -211,10 +210,11 @@ private:
         std::size_t lanes[W];
         const float* inputs[W];
         std::size_t loaded = 0;
+        bool source_empty = false;  // asked again next time: a shared source may get more jobs
         for (std::size_t l = 0; l < W; ++l) {
             if (job_[l] != nullptr) continue;
-            const CodewordJob* job = exhausted_ ? nullptr : source.next();
-            exhausted_ = job == nullptr;
+            const CodewordJob* job = source_empty ? nullptr : source.next();
+            source_empty = job == nullptr;
             if (job == nullptr && cleared_[l]) continue;
             if (job != nullptr) check_codeword_jobs(std::span(job, 1), variables_, settings);
             lanes[loaded] = l;
@@ -489,7 +489,6 @@ private:
     AlignedArray<std::uint32_t> positions_;  // 0, 1, 2...: an edge's position in its check, to broadcast
     const CodewordJob* job_[W];
     std::uint64_t iteration_[W];
-    bool exhausted_ = false;  // the source has said it has no more jobs
     bool cleared_[W] = {};
 };
 

@@ -60,9 +60,12 @@ struct EngineUnderTest {
 };
 
 // A full batch goes to the workers at once and is finalized while the next one decodes, or
-// when the caller flushes.
+// when the caller flushes. One worker decoding one codeword at a time needs no more than one
+// batch behind the one it finishes.
 TEST(BatchEngine, BatchesRunWhenFullAndSkippedFramesCountToo) {
     EngineUnderTest e({"--decode-batch-frames", "2"});
+    e.config.kernel = ldpc::LdpcKernel::plain;
+    e.config.worker_count = 1;
     BatchEngine engine(e.config, e.emitter);
     engine.add_decode_frame(e.frame(1));
     engine.add_skipped_frame(e.frame(2), false);  // fills the batch, which the workers take
@@ -81,6 +84,28 @@ TEST(BatchEngine, BatchesRunWhenFullAndSkippedFramesCountToo) {
     engine.decode_batch();  // nothing pending: no batch, nothing added, not even a timing
     EXPECT_EQ(engine.counters().batch_total_ms, before.batch_total_ms);
     EXPECT_EQ(engine.counters().soft_decoded_frames, before.soft_decoded_frames);
+}
+
+// Lanes are kept busy while the oldest batch's last codewords finish: a batch is finalized
+// only once the batches behind it hold four groups of lanes' worth of codewords.
+TEST(BatchEngine, BatchesBehindTheOldestKeepTheLanesBusy) {
+    EngineUnderTest e({"--decode-batch-frames", "2"});  // 6 codewords a batch
+    e.config.worker_count = 1;
+    BatchEngine engine(e.config, e.emitter);
+    const std::uint64_t lanes = ldpc::ldpc_kernel_lanes(e.config.kernel);
+    const std::uint64_t batches_behind = (4 * lanes + 5) / 6;
+    std::uint64_t index = 0;
+    for (std::uint64_t b = 0; b < batches_behind; ++b) {
+        engine.add_decode_frame(e.frame(++index));
+        engine.add_decode_frame(e.frame(++index));
+    }
+    EXPECT_EQ(engine.counters().soft_decoded_frames, 0u);
+    engine.add_decode_frame(e.frame(++index));
+    engine.add_decode_frame(e.frame(++index));
+    EXPECT_EQ(engine.counters().soft_decoded_frames, 2u);
+    engine.decode_batch();
+    EXPECT_EQ(engine.counters().soft_decoded_frames, index);
+    EXPECT_EQ(e.output_size(), static_cast<long>(index * 2256));
 }
 
 TEST(BatchEngine, WorkersDecodeWithTheFastestKernelByDefault) {

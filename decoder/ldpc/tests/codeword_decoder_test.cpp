@@ -171,6 +171,46 @@ TEST(CodewordDecoder, TiesZerosAndSmallChecksAsAlone) {
     for (const std::uint64_t limit : {1u, 3u, 10u}) expect_kernels_match_plain(codewords, graph, {limit, 0.75f});
 }
 
+// A source with nothing for a moment, as a queue shared between batches: a lane kernel still
+// busy with a job asks again, and decodes the jobs that came meanwhile in the same call.
+TEST(CodewordDecoder, LaneKernelsAskAgainASourceThatHadNothing) {
+    class Hiccup final : public CodewordJobSource {
+    public:
+        explicit Hiccup(const std::vector<CodewordJob>& jobs) : jobs_(jobs) {}
+        const CodewordJob* next() override {
+            if (++calls_ == 2) return nullptr;
+            return taken_ < jobs_.size() ? &jobs_[taken_++] : nullptr;
+        }
+
+    private:
+        const std::vector<CodewordJob>& jobs_;
+        std::size_t calls_ = 0;
+        std::size_t taken_ = 0;
+    };
+    // The lone check on variable 2 stays unsatisfied: the first job decodes to the limit.
+    const LdpcGraph graph = build_ldpc_graph(CheckRows::from_lists({{0, 1}, {2}}), 3);
+    const std::vector<std::vector<float>> codewords{{1.0f, 2.0f, -1.0f}, {1.0f, -0.5f, 2.0f}, {-1.0f, -1.0f, 1.0f}};
+    const MinSumSettings settings{5, 0.75f};
+    for (const LdpcKernel kernel : available_ldpc_kernels()) {
+        if (kernel == LdpcKernel::plain) continue;  // it returns once its one lane is idle
+        for (const Schedule schedule : {Schedule::flooding, Schedule::layered}) {
+            SCOPED_TRACE(ldpc_kernel_name(kernel));
+            const Decoded expected = decode_alone(codewords, graph, settings, schedule);
+            Decoded d{std::vector<LdpcDecodeResult>(3, {99, false, 99}),
+                      std::vector<std::vector<std::uint8_t>>(3, std::vector<std::uint8_t>(3, 9))};
+            std::vector<CodewordJob> jobs;
+            for (std::size_t i = 0; i < 3; ++i) jobs.push_back({codewords[i], d.bits[i], &d.results[i]});
+            Hiccup source(jobs);
+            make_codeword_decoder(graph, kernel)->decode(source, settings, schedule);
+            EXPECT_EQ(d.bits, expected.bits);
+            for (std::size_t i = 0; i < 3; ++i) {
+                EXPECT_EQ(d.results[i].iterations, expected.results[i].iterations);
+                EXPECT_EQ(d.results[i].converged, expected.results[i].converged);
+            }
+        }
+    }
+}
+
 TEST(CodewordDecoder, KernelNamesAndArgumentChecks) {
     for (const LdpcKernel kernel : available_ldpc_kernels())
         EXPECT_EQ(ldpc_kernel_from_name(ldpc_kernel_name(kernel)), kernel);
