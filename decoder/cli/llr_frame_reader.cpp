@@ -52,6 +52,13 @@ std::uint64_t LlrFrameReader::read_frame() {
     return filled_bytes;
 }
 
+std::vector<float> LlrFrameReader::take_frame(std::vector<float>&& spare) {
+    std::vector<float> frame = std::move(buffer_);
+    frame.resize(llrs_per_frame_);
+    buffer_ = std::move(spare);
+    return frame;
+}
+
 // Branch-free over blocks, so the compiler vectorises it: a value is not finite when its
 // exponent bits are all ones.
 bool all_finite(std::span<const float> values) {

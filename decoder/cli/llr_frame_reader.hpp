@@ -22,6 +22,9 @@ public:
     std::uint64_t read_frame();
 
     std::span<const float> frame() const { return std::span(buffer_).first(llrs_per_frame_); }
+    // Hands over the frame read and goes on with `spare` as its buffer: a frame is never
+    // copied, and a spare of a frame's size spares the next read its allocation.
+    std::vector<float> take_frame(std::vector<float>&& spare);
     std::span<float> mutable_frame() { return std::span(buffer_).first(llrs_per_frame_); }
     std::uint64_t frame_bytes() const { return llrs_per_frame_ * sizeof(float); }
     bool input_failed() const { return std::ferror(input_) != 0; }

@@ -287,8 +287,7 @@ private:
                 fail_after_draining("frame index offset overflow");
 
             engine::FrameSelectionRecord record;
-            const auto llrs = reader_->frame();
-            record.llrs.assign(llrs.begin(), llrs.end());
+            record.llrs = reader_->take_frame(engine_->take_spare_llrs());
             record.frame_index = counters_.frames + options_.frame_index_offset;
             selector_->route_frame(std::move(record));
             publish_live_totals();

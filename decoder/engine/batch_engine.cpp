@@ -140,9 +140,20 @@ void BatchEngine::finalize_oldest() {
     counters_.batch_worker_ms += milliseconds(batch.started, Clock::now());
     finalize(batch);
     // At most a batch's worth is kept, so memory stays bounded by the batches in flight.
-    for (auto& record : batch.records)
-        if (record && spare_records_.size() < config_.options->decode_batch_frames)
-            spare_records_.push_back(std::move(record));
+    const std::uint64_t frame_llrs = config_.profile->transmitted_bits * config_.codewords_per_frame;
+    for (std::size_t f = 0; f < batch.frames.size(); ++f) {
+        if (batch.records[f] && spare_records_.size() < config_.options->decode_batch_frames)
+            spare_records_.push_back(std::move(batch.records[f]));
+        if (batch.frames[f].llrs.size() == frame_llrs && spare_llrs_.size() < config_.options->decode_batch_frames)
+            spare_llrs_.push_back(std::move(batch.frames[f].llrs));
+    }
+}
+
+std::vector<float> BatchEngine::take_spare_llrs() {
+    if (spare_llrs_.empty()) return {};
+    std::vector<float> llrs = std::move(spare_llrs_.back());
+    spare_llrs_.pop_back();
+    return llrs;
 }
 
 void BatchEngine::finalize(Batch& batch) {

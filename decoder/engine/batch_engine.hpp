@@ -40,6 +40,10 @@ public:
     // Decodes and finalizes every frame gathered so far; nothing is left pending afterwards.
     void decode_batch();
 
+    // The LLR buffer of a finalized frame, to read a later frame into (empty when there is
+    // none), so that frames are neither copied nor allocated as they are read.
+    std::vector<float> take_spare_llrs();
+
     const DecodeCounters& counters() const { return counters_; }
     // Restarts the count of recent_largest_ldpc_iterations.
     void clear_recent_largest_iterations() { counters_.recent_largest_ldpc_iterations = 0; }
@@ -69,6 +73,7 @@ private:
     // has let them leave.
     std::deque<Batch> in_flight_;  // oldest first
     std::vector<std::unique_ptr<FrameDecodeRecord>> spare_records_;  // finalized, for reuse
+    std::vector<std::vector<float>> spare_llrs_;                     // of finalized frames, for reuse
     CodewordQueue queue_;
     WorkerPool pool_;
     bool workers_started_ = false;
