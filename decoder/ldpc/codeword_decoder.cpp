@@ -74,7 +74,9 @@ bool ldpc_kernel_available(LdpcKernel kernel) {
         case LdpcKernel::generic: return true;
 #if defined(__x86_64__)
         case LdpcKernel::avx2: return __builtin_cpu_supports("avx2");
-        case LdpcKernel::avx512: return __builtin_cpu_supports("avx512f");
+        case LdpcKernel::avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512vl");
 #else
         case LdpcKernel::avx2:
         case LdpcKernel::avx512: return false;
@@ -127,6 +129,9 @@ std::unique_ptr<CodewordDecoder> make_codeword_decoder(const LdpcGraph& graph, L
     if (kernel == LdpcKernel::plain) return std::make_unique<PlainDecoder>(graph);
     if (graph.edge_count() >= UINT32_MAX || graph.variable_count > UINT16_MAX + 1u)
         throw std::invalid_argument("LDPC graph is too large for the lane decoder");
+    // AVX-512 numbers a check's edges in 16 bits; AVX2, on every such processor, gives the
+    // same results for a check of more edges.
+    if (kernel == LdpcKernel::avx512 && graph.max_check_degree() > UINT16_MAX + 1u) kernel = LdpcKernel::avx2;
     switch (kernel) {
 #if defined(__x86_64__)
         case LdpcKernel::avx2: return lanes::make_avx2_decoder(graph);

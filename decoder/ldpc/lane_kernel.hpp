@@ -47,6 +47,7 @@ public:
     using Mask = typename Ops::Mask;
     using Bits = typename Ops::Bits;
     using Index = typename Ops::Index;
+    using Position = typename Ops::Position;
 
     // The graph must outlive the decoder.
     LaneDecoder(const LdpcGraph& graph, LdpcKernel kernel)
@@ -87,7 +88,9 @@ public:
         }
         for (std::size_t v = 0; v < variables_; ++v)
             if (!summed[v]) isolated_variables_.push_back(static_cast<std::uint32_t>(v));
-        for (std::size_t i = 0; i < positions_.size; ++i) positions_[i] = static_cast<std::uint32_t>(i);
+        if (positions_.size - 1 > static_cast<Position>(~Position{0}))
+            throw std::invalid_argument("LDPC graph is too large for the lane decoder");
+        for (std::size_t i = 0; i < positions_.size; ++i) positions_[i] = static_cast<Position>(i);
         for (std::size_t l = 0; l < W; ++l) {
             job_[l] = nullptr;
             iteration_[l] = 0;
@@ -122,12 +125,8 @@ private:
         else run_layered(source, settings);
     }
 
-    static std::size_t max_degree(const LdpcGraph& graph) {
-        std::size_t degree = 1;
-        for (std::size_t c = 0; c < graph.check_count(); ++c)
-            degree = std::max<std::size_t>(degree, graph.check_offsets[c + 1] - graph.check_offsets[c]);
-        return degree;
-    }
+    // At least one, so that no array is empty.
+    static std::size_t max_degree(const LdpcGraph& graph) { return std::max<std::size_t>(1, graph.max_check_degree()); }
 
     bool busy() const {
         for (std::size_t l = 0; l < W; ++l)
@@ -266,7 +265,7 @@ private:
         Index min1_position;
         Bits parity;
 
-        CheckState(const float* minima, const std::uint32_t* min1_positions, Bits parity_bits)
+        CheckState(const float* minima, const Position* min1_positions, Bits parity_bits)
             : min1(Ops::load(minima)), min2(Ops::load(minima + W)), min1_position(Ops::index_load(min1_positions)),
               parity(parity_bits) {}
 
@@ -304,8 +303,8 @@ private:
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
-        std::uint32_t* __restrict min1_positions = min1_positions_.data;
-        const std::uint32_t* __restrict positions = positions_.data;
+        Position* __restrict min1_positions = min1_positions_.data;
+        const Position* __restrict positions = positions_.data;
         Bits* __restrict parities = parities_.data;
         Bits* __restrict signs = edge_signs_.data;
         const std::size_t checks = checks_;
@@ -348,8 +347,8 @@ private:
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         const std::uint32_t* __restrict sum_offsets = sum_offsets_.data;
         const float* __restrict minima_of = minima_.data;
-        const std::uint32_t* __restrict min1_positions = min1_positions_.data;
-        const std::uint32_t* __restrict positions = positions_.data;
+        const Position* __restrict min1_positions = min1_positions_.data;
+        const Position* __restrict positions = positions_.data;
         const Bits* __restrict parities = parities_.data;
         const Bits* __restrict signs = edge_signs_.data;
         const std::size_t checks = checks_;
@@ -384,8 +383,8 @@ private:
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
         float* __restrict minima_of = minima_.data;
-        std::uint32_t* __restrict min1_positions = min1_positions_.data;
-        const std::uint32_t* __restrict positions = positions_.data;
+        Position* __restrict min1_positions = min1_positions_.data;
+        const Position* __restrict positions = positions_.data;
         Bits* __restrict parities = parities_.data;
         Bits* __restrict signs = edge_signs_.data;
         Bits* __restrict new_signs = check_signs_.data;
@@ -481,12 +480,12 @@ private:
     AlignedArray<float> zeros_;   // the input of a lane without a job
     AlignedArray<Bits> hard_signs_;  // per variable: lanes whose posterior is below 0
     AlignedArray<float> minima_;  // per check: W scaled first minima, then W scaled second
-    AlignedArray<std::uint32_t> min1_positions_;  // per check and lane: where in the check the first minimum is
+    AlignedArray<Position> min1_positions_;  // per check and lane: where in the check the first minimum is
     AlignedArray<Bits> parities_;             // per check: lanes with an odd count of negative inputs
     AlignedArray<Bits> edge_signs_;           // per edge: lanes whose input was below 0
     AlignedArray<Bits> check_signs_;  // per edge of the current check: lanes whose input is below 0
     AlignedArray<float> incoming_;    // per edge of the current check: the layered input
-    AlignedArray<std::uint32_t> positions_;  // 0, 1, 2...: an edge's position in its check, to broadcast
+    AlignedArray<Position> positions_;  // 0, 1, 2...: an edge's position in its check, to broadcast
     const CodewordJob* job_[W];
     std::uint64_t iteration_[W];
     bool cleared_[W] = {};

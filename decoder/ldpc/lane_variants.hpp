@@ -2,6 +2,7 @@
 // Constructors of the lane decoders, one translation unit each (compiled for its target).
 
 #include <memory>
+#include <stdexcept>
 
 #include "decoder/ldpc/codeword_decoder.hpp"
 

@@ -39,6 +39,7 @@ struct Avx2Ops {
     using Vec = __m256;
     using Mask = __m256;
     using Bits = std::uint8_t;
+    using Position = std::uint32_t;
     using Index = __m256i;
 
     static Vec load(const float* p) { return _mm256_load_ps(p); }

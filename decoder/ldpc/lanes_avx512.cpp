@@ -1,14 +1,15 @@
 // The lane decoder with AVX-512: one 512-bit register holds a value of 16 lanes, a mask is
-// a mask register. Compiled for AVX-512F (without FMA contraction); chosen at run time.
+// a mask register, and the 16 lanes' 16-bit edge positions fit one 256-bit register. Compiled
+// for AVX-512F, BW and VL (without FMA contraction); chosen at run time.
 #include <immintrin.h>
 
 #include "decoder/ldpc/lane_variants.hpp"
 
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx512f")
+#pragma GCC target("avx512f,avx512bw,avx512vl")
 #endif
 
 #include "decoder/ldpc/lane_kernel.hpp"
@@ -22,7 +23,8 @@ struct Avx512Ops {
     using Vec = __m512;
     using Mask = __mmask16;
     using Bits = std::uint16_t;
-    using Index = __m512i;
+    using Index = __m256i;
+    using Position = std::uint16_t;
 
     static Vec load(const float* p) { return _mm512_load_ps(p); }
     static void store(float* p, Vec x) { _mm512_store_ps(p, x); }
@@ -42,11 +44,11 @@ struct Avx512Ops {
     }
     static Bits to_bits(Mask m) { return m; }
     static Mask from_bits(Bits b) { return b; }
-    static Index index_broadcast(std::uint32_t e) { return _mm512_set1_epi32(static_cast<int>(e)); }
-    static Index index_load(const std::uint32_t* p) { return _mm512_load_si512(p); }
-    static void index_store(std::uint32_t* p, Index index) { _mm512_store_si512(p, index); }
-    static Index index_select(Mask m, Index index, Index candidate) { return _mm512_mask_mov_epi32(index, m, candidate); }
-    static Mask index_equals(Index a, Index b) { return _mm512_cmpeq_epi32_mask(a, b); }
+    static Index index_broadcast(Position e) { return _mm256_set1_epi16(static_cast<short>(e)); }
+    static Index index_load(const Position* p) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void index_store(Position* p, Index index) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), index); }
+    static Index index_select(Mask m, Index index, Index candidate) { return _mm256_mask_mov_epi16(index, m, candidate); }
+    static Mask index_equals(Index a, Index b) { return _mm256_cmpeq_epi16_mask(a, b); }
 };
 
 }  // namespace

@@ -19,6 +19,7 @@ struct GenericOps {
     struct Mask {
         std::uint32_t v[W];
     };
+    using Position = std::uint32_t;
     using Bits = std::uint8_t;
     using Index = Mask;
 

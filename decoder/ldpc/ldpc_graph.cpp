@@ -59,4 +59,10 @@ std::uint64_t count_unsatisfied_checks(std::span<const std::uint8_t> hard_bits, 
     return weight;
 }
 
+std::uint64_t LdpcGraph::max_check_degree() const {
+    std::uint64_t degree = 0;
+    for (std::uint64_t c = 0; c < check_count(); ++c) degree = std::max(degree, check_offsets[c + 1] - check_offsets[c]);
+    return degree;
+}
+
 }  // namespace qarel::ldpc

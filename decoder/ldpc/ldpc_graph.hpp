@@ -33,6 +33,8 @@ struct LdpcGraph {
     std::span<const std::uint64_t> check_variables(std::uint64_t c) const {
         return std::span(edge_variables).subspan(check_offsets[c], check_offsets[c + 1] - check_offsets[c]);
     }
+    // The most edges of one check.
+    std::uint64_t max_check_degree() const;
 };
 
 // Builds and validates a graph; throws std::invalid_argument on a bad count or index.

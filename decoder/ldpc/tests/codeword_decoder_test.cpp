@@ -171,6 +171,28 @@ TEST(CodewordDecoder, TiesZerosAndSmallChecksAsAlone) {
     for (const std::uint64_t limit : {1u, 3u, 10u}) expect_kernels_match_plain(codewords, graph, {limit, 0.75f});
 }
 
+// A check with more edges than 16 bits can number: every kernel still decodes as the plain
+// decoder does (AVX-512, which numbers a check's edges in 16 bits, hands it to AVX2).
+TEST(CodewordDecoder, ChecksOfVeryManyEdgesDecodeAsAlone) {
+    CheckRows rows;
+    for (std::uint64_t e = 0; e < 70001; ++e) rows.variables.push_back(e % 3);
+    rows.end_row();
+    rows.variables.insert(rows.variables.end(), {0, 1});
+    rows.end_row();
+    const LdpcGraph graph = build_ldpc_graph(rows, 3);
+    const std::vector<std::vector<float>> codewords{{1.0f, -2.0f, 0.5f}, {-1.0f, 3.0f, -0.25f}, {2.0f, 1.0f, 1.0f}};
+    const MinSumSettings settings{4, 0.75f};
+    const Decoded expected = decode_alone(codewords, graph, settings, Schedule::flooding);
+    EXPECT_GT(expected.results[1].iterations, 0u);
+    for (const LdpcKernel kernel : available_ldpc_kernels()) {
+        SCOPED_TRACE(ldpc_kernel_name(kernel));
+        const auto decoder = make_codeword_decoder(graph, kernel);
+        const Decoded got = decode_with(*decoder, codewords, 3, settings, Schedule::flooding, codewords.size());
+        EXPECT_EQ(got.bits, expected.bits);
+        for (std::size_t i = 0; i < codewords.size(); ++i) EXPECT_EQ(got.results[i], expected.results[i]);
+    }
+}
+
 // A source with nothing for a moment, as a queue shared between batches: a lane kernel still
 // busy with a job asks again, and decodes the jobs that came meanwhile in the same call.
 TEST(CodewordDecoder, LaneKernelsAskAgainASourceThatHadNothing) {
