@@ -22,10 +22,17 @@ std::uint32_t syndrome_step(std::uint32_t syndrome, std::uint8_t bit) {
 constexpr std::uint64_t kPackedBlockBytes = kBlockBits / 8;  // 95 whole bytes, then 2 bits
 
 // Tables built once per run: the single-error positions, the syndrome update for a whole
-// byte, and the energy-dispersal sequence as the byte starting at each of its positions.
+// byte and for four bytes at once, and the energy-dispersal sequence as the byte starting at
+// each of its positions.
 struct BchTables {
     std::array<std::int32_t, 1024> single_error;  // syndrome -> flipped bit, or -1
     std::array<std::uint32_t, 256> shifted_out;   // h(x) x^10 mod g for the 8 bits a byte shifts out
+    // s(x) x^32 mod g for every syndrome, and b(x) x^k mod g for every byte: four bytes shifted
+    // in at once need one lookup that waits for the syndrome instead of four.
+    std::array<std::uint16_t, 1024> syndrome_times_x32;
+    std::array<std::uint16_t, 256> byte_times_x24;
+    std::array<std::uint16_t, 256> byte_times_x16;
+    std::array<std::uint16_t, 256> byte_times_x8;
     std::array<std::uint8_t, kSequencePeriod> sequence_byte;  // bits p .. p + 7 of the sequence
 };
 
@@ -43,7 +50,13 @@ const BchTables& tables() {
             for (std::uint64_t j = 0; j < kBlockBits; ++j) syndrome = syndrome_step(syndrome, j == i ? 1 : 0);
             t.single_error[syndrome] = static_cast<std::int32_t>(i);
         }
-        for (std::uint32_t h = 0; h < 256; ++h) t.shifted_out[h] = bitwise_remainder(h, 0, 10);
+        for (std::uint32_t h = 0; h < 256; ++h) {
+            t.shifted_out[h] = bitwise_remainder(h, 0, 10);
+            t.byte_times_x24[h] = static_cast<std::uint16_t>(bitwise_remainder(h, 0, 24));
+            t.byte_times_x16[h] = static_cast<std::uint16_t>(bitwise_remainder(h, 0, 16));
+            t.byte_times_x8[h] = static_cast<std::uint16_t>(bitwise_remainder(h, 0, 8));
+        }
+        for (std::uint32_t s = 0; s < 1024; ++s) t.syndrome_times_x32[s] = static_cast<std::uint16_t>(bitwise_remainder(s, 0, 32));
         std::array<std::uint8_t, kSequencePeriod + 8> bits;
         EnergyDispersal sequence(0, 0);
         for (auto& bit : bits) bit = sequence.next_bit();
@@ -68,8 +81,11 @@ std::uint8_t pack_bits(const std::uint8_t* bits) {
 // The syndrome of a block packed into bytes (95 whole bytes and the last two bits).
 std::uint32_t packed_syndrome(const std::uint8_t* packed, std::uint32_t last_two_bits, const BchTables& t) {
     std::uint32_t syndrome = 0;
-    for (std::uint64_t k = 0; k < kPackedBlockBytes; ++k)
-        syndrome = t.shifted_out[syndrome >> 2] ^ ((syndrome & 3u) << 8) ^ packed[k];
+    std::uint64_t k = 0;
+    for (; k + 4 <= kPackedBlockBytes; k += 4)
+        syndrome = t.syndrome_times_x32[syndrome] ^ t.byte_times_x24[packed[k]] ^ t.byte_times_x16[packed[k + 1]] ^
+                   t.byte_times_x8[packed[k + 2]] ^ packed[k + 3];
+    for (; k < kPackedBlockBytes; ++k) syndrome = t.shifted_out[syndrome >> 2] ^ ((syndrome & 3u) << 8) ^ packed[k];
     return bitwise_remainder(syndrome, last_two_bits, 2);
 }
 
