@@ -6,13 +6,13 @@
 // library's code (declared earlier) keeps the default one.
 //
 // Layout: W codewords ("lanes") are interleaved, element [i * W + lane]. Instead of one
-// message per edge, each check keeps per lane its two scaled minima, the edge of the first
-// and the parity of its inputs' signs, and each edge one bit mask: the lanes where its input
-// was negative. Every message is rebuilt from them exactly (the edge of the first minimum
-// gets the second; the sign is the parity times the input's), so the working set is the
-// posteriors plus a byte or two per edge and fits the core's cache. The signs of the
-// posteriors are kept as one bit mask per variable, from which the syndromes and the hard
-// decisions are read.
+// message per edge, each check keeps per lane its two scaled minima, the position of the
+// first among its edges and the parity of its inputs' signs, and each edge one bit mask: the
+// lanes where its input was negative. Every message is rebuilt from them exactly (the edge of
+// the first minimum gets the second; the sign is the parity times the input's), so the
+// working set is the posteriors and the LLRs plus a few bytes per edge, close to the core's
+// cache. The signs of the posteriors are kept as one bit mask per variable, from which the
+// syndromes and the hard decisions are read.
 //
 // Each lane performs exactly the float operations of decode_min_sum_flooding or
 // decode_min_sum_layered on its codeword, in the same order: the results are identical to
