@@ -50,6 +50,15 @@ std::uint64_t batches_in_flight(std::uint64_t codewords_per_batch, std::uint64_t
     return (queued + codewords_per_batch - 1) / codewords_per_batch;
 }
 
+// The last item of a pool, or an empty one when the pool is empty.
+template <typename T>
+T take_last(std::vector<T>& pool) {
+    if (pool.empty()) return T{};
+    T item = std::move(pool.back());
+    pool.pop_back();
+    return item;
+}
+
 double milliseconds(Clock::time_point from, Clock::time_point to) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count()) / 1e6;
 }
@@ -100,12 +109,8 @@ BatchEngine::Batch BatchEngine::prepare_batch() {
     for (std::size_t f = 0; f < batch.frames.size(); ++f) {
         const FrameSelectionRecord& frame = batch.frames[f];
         if (!frame.hard_h_selected) continue;
-        if (spare_records_.empty()) {
-            batch.records[f] = std::make_unique<FrameDecodeRecord>();
-        } else {
-            batch.records[f] = std::move(spare_records_.back());
-            spare_records_.pop_back();
-        }
+        batch.records[f] = take_last(spare_records_);
+        if (!batch.records[f]) batch.records[f] = std::make_unique<FrameDecodeRecord>();
         prepare_record(*batch.records[f], frame, *config_.profile, slots);
         for (std::uint64_t slot = 0; slot < slots; ++slot)
             batch.codewords.push_back({batch.records[f].get(), slot, frame.frame_index});
@@ -149,12 +154,7 @@ void BatchEngine::finalize_oldest() {
     }
 }
 
-std::vector<float> BatchEngine::take_spare_llrs() {
-    if (spare_llrs_.empty()) return {};
-    std::vector<float> llrs = std::move(spare_llrs_.back());
-    spare_llrs_.pop_back();
-    return llrs;
-}
+std::vector<float> BatchEngine::take_spare_llrs() { return take_last(spare_llrs_); }
 
 void BatchEngine::finalize(Batch& batch) {
     const auto t0 = Clock::now();
@@ -165,8 +165,8 @@ void BatchEngine::finalize(Batch& batch) {
     counters_.batch_finalize_ms += milliseconds(t0, Clock::now());
 }
 
-// The pending frames go to the workers, and the batch before them is finalized while they
-// decode these, so reading, preparing and finalizing overlap the decoding.
+// The pending frames go to the workers, and the oldest batches beyond those kept in flight
+// are finalized while they decode, so reading, preparing and finalizing overlap the decoding.
 void BatchEngine::submit_batch() {
     const auto t0 = Clock::now();
     Batch batch = prepare_batch();

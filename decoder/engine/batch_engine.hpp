@@ -18,9 +18,9 @@
 namespace qarel::engine {
 
 // Collects frames, decoded and skipped alike, into batches of --decode-batch-frames. Each full
-// batch goes to a pool of worker threads, which decode it while the engine finalizes the
-// batch before it in frame order and the caller reads on; the workers run on from one batch
-// into the next. Output and counters do not depend on the number of workers or the batch
+// batch goes to a pool of worker threads, which decode it while the engine finalizes older
+// batches in frame order and the caller reads on; the workers run on from one batch into the
+// next. Output and counters do not depend on the number of workers or the batch
 // size.
 class BatchEngine {
 public:

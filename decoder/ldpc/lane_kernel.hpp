@@ -229,9 +229,11 @@ private:
         const std::size_t variables = variables_;
         for (std::size_t v = 0; v < variables; ++v)
             for (std::size_t i = 0; i < loaded; ++i) rows[v * W + lanes[i]] = inputs[i][v];
-        if (!with_posteriors)
+        if (!with_posteriors) {
+            float* posterior_rows = posterior();
             for (const std::uint32_t v : isolated_variables_)
-                for (std::size_t i = 0; i < loaded; ++i) posterior()[v * W + lanes[i]] = inputs[i][v];
+                for (std::size_t i = 0; i < loaded; ++i) posterior_rows[v * W + lanes[i]] = inputs[i][v];
+        }
         float* __restrict minima = minima_.data;
         const std::size_t checks = checks_;
         const Mask fresh = Ops::from_bits(static_cast<Bits>(reset));
