@@ -88,8 +88,8 @@ bool ldpc_kernel_available(LdpcKernel kernel) {
 std::size_t ldpc_kernel_lanes(LdpcKernel kernel) {
     switch (kernel) {
         case LdpcKernel::plain: return 1;
-        case LdpcKernel::generic:
-        case LdpcKernel::avx2: return 8;
+        case LdpcKernel::generic: return 8;
+        case LdpcKernel::avx2:
         case LdpcKernel::avx512: return 16;
     }
     return 1;
@@ -127,7 +127,7 @@ std::unique_ptr<CodewordDecoder> make_codeword_decoder(const LdpcGraph& graph, L
     validate_ldpc_graph(graph);
     if (!ldpc_kernel_available(kernel)) throw std::invalid_argument("LDPC kernel is not available");
     if (kernel == LdpcKernel::plain) return std::make_unique<PlainDecoder>(graph);
-    if (graph.edge_count() >= UINT32_MAX || graph.variable_count > UINT16_MAX + 1u)
+    if (graph.edge_count() >= UINT32_MAX || 2 * graph.variable_count > UINT16_MAX + 1u)
         throw std::invalid_argument("LDPC graph is too large for the lane decoder");
     // AVX-512 numbers a check's edges in 16 bits; AVX2, on every such processor, gives the
     // same results for a check of more edges.

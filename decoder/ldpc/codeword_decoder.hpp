@@ -17,7 +17,7 @@ namespace qarel::ldpc {
 
 // The implementations of the min-sum decoders. `plain` decodes one codeword at a time with
 // decode_min_sum_flooding / decode_min_sum_layered; the others decode many codewords side by
-// side in lanes: portable code (8 lanes), AVX2 (8) and AVX-512 (16), the last two only on
+// side in lanes: portable code (8 lanes), AVX2 (16) and AVX-512 (16), the last two only on
 // x86-64, where float arithmetic has no excess precision. All give identical results.
 enum class LdpcKernel { plain, generic, avx2, avx512 };
 

@@ -58,7 +58,7 @@ public:
           check_offsets_(checks_ + 1),
           edge_variables_(graph.edge_count()),
           repeats_variable_(checks_),
-          sum_offsets_(graph.edge_count()),
+          sum_rows_(graph.edge_count()),
           values_(2 * variables_ * W),
           zeros_(variables_),
           hard_signs_(variables_),
@@ -83,7 +83,7 @@ public:
         std::vector<bool> summed(variables_, false);
         for (std::size_t e = 0; e < edge_variables_.size; ++e) {
             const std::size_t v = edge_variables_[e];
-            sum_offsets_[e] = static_cast<std::uint32_t>((summed[v] ? v : variables_ + v) * W);
+            sum_rows_[e] = static_cast<std::uint16_t>(summed[v] ? v : variables_ + v);
             summed[v] = true;
         }
         for (std::size_t v = 0; v < variables_; ++v)
@@ -347,7 +347,7 @@ private:
         float* __restrict values = values_.data;
         const std::uint32_t* __restrict check_offsets = check_offsets_.data;
         const std::uint16_t* __restrict edge_variables = edge_variables_.data;
-        const std::uint32_t* __restrict sum_offsets = sum_offsets_.data;
+        const std::uint16_t* __restrict sum_rows = sum_rows_.data;
         const float* __restrict minima_of = minima_.data;
         const Position* __restrict min1_positions = min1_positions_.data;
         const Position* __restrict positions = positions_.data;
@@ -360,13 +360,13 @@ private:
             const std::uint32_t end = check_offsets[c + 1];
             if (end - begin < 2) {
                 if (end != begin)
-                    Ops::store(values + row(edge_variables[begin]), Ops::add(Ops::load(values + sum_offsets[begin]), zero));
+                    Ops::store(values + row(edge_variables[begin]), Ops::add(Ops::load(values + row(sum_rows[begin])), zero));
                 continue;
             }
             const CheckState state(minima_of + c * 2 * W, min1_positions + c * W, parities[c]);
             for (std::uint32_t e = begin; e < end; ++e)
                 Ops::store(values + row(edge_variables[e]),
-                           Ops::add(Ops::load(values + sum_offsets[e]),
+                           Ops::add(Ops::load(values + row(sum_rows[e])),
                                     state.message(Ops::index_broadcast(positions[e - begin]), signs[e])));
         }
         record_hard_signs();
@@ -476,7 +476,7 @@ private:
     AlignedArray<std::uint32_t> check_offsets_;
     AlignedArray<std::uint16_t> edge_variables_;  // 16 bits keep the hot arrays in the cache
     AlignedArray<std::uint8_t> repeats_variable_;
-    AlignedArray<std::uint32_t> sum_offsets_;  // per edge: the row the variable phase adds its message to
+    AlignedArray<std::uint16_t> sum_rows_;  // per edge: the row (posterior or LLR) the variable phase adds its message to
     std::vector<std::uint32_t> isolated_variables_;  // on no edge: the posterior is the LLR
     AlignedArray<float> values_;  // the posteriors' rows, then the LLRs'
     AlignedArray<float> zeros_;   // the input of a lane without a job
