@@ -200,10 +200,12 @@ private:
     }
 
     // Loads the next jobs into free lanes, as a decode alone starts: every check-to-variable
-    // message +0, and the LLRs as the first posteriors when asked; otherwise flooding's
-    // variable phase makes them, and only a variable on no edge takes its LLR here. A lane
-    // left without a job decodes zeros, which keeps its arithmetic tame; its results are never
-    // read. Returns whether a lane was loaded or cleared.
+    // message 0, and the LLRs as the first posteriors when asked; otherwise flooding's
+    // variable phase makes them, and only a variable on no edge takes its LLR here. The lanes'
+    // check states are left as they are: until the next check update rewrites them, they are
+    // read as minima of 0 (see CheckState). A lane left without a job decodes zeros, which
+    // keeps its arithmetic tame; its results are never read. Returns whether a lane was loaded
+    // or cleared.
     bool refill(CodewordJobSource& source, const MinSumSettings& settings, bool with_posteriors) {
         std::uint32_t reset = 0;
         std::size_t lanes[W];
@@ -234,20 +236,7 @@ private:
             for (const std::uint32_t v : isolated_variables_)
                 for (std::size_t i = 0; i < loaded; ++i) posterior_rows[v * W + lanes[i]] = inputs[i][v];
         }
-        float* __restrict minima = minima_.data;
-        const std::size_t checks = checks_;
-        const Mask fresh = Ops::from_bits(static_cast<Bits>(reset));
-        const Vec zero = Ops::broadcast(0.0f);
-        for (std::size_t i = 0; i < 2 * checks; ++i) {
-            float* m = minima + i * W;
-            Ops::store(m, Ops::select(fresh, Ops::load(m), zero));
-        }
-        const Bits keep = static_cast<Bits>(~reset);
-        Bits* __restrict parities = parities_.data;
-        for (std::size_t c = 0; c < checks; ++c) parities[c] &= keep;
-        Bits* __restrict signs = edge_signs_.data;
-        const std::size_t edges = edge_signs_.size;
-        for (std::size_t e = 0; e < edges; ++e) signs[e] &= keep;
+        fresh_ = static_cast<Bits>(fresh_ | reset);
         return true;
     }
 
@@ -260,16 +249,21 @@ private:
         return Ops::negate_lanes(Ops::select(holds_min1, scaled_min1, scaled_min2), negative);
     }
 
-    // A check's state as the last update left it: its messages, rebuilt edge by edge.
+    // A check's state as the last update left it: its messages, rebuilt edge by edge. In the
+    // lanes loaded since that update (`fresh`) every message is a zero, whose sign is left to
+    // the previous codeword's state: the sign of a zero changes no result. It reaches a
+    // posterior only as the sign of a zero sum, which neither a sign test (x < 0) nor a
+    // magnitude sees, and a nonzero value plus or minus either zero is that value.
     struct CheckState {
         Vec min1;
         Vec min2;
         Index min1_position;
         Bits parity;
 
-        CheckState(const float* minima, const Position* min1_positions, Bits parity_bits)
-            : min1(Ops::load(minima)), min2(Ops::load(minima + W)), min1_position(Ops::index_load(min1_positions)),
-              parity(parity_bits) {}
+        CheckState(const float* minima, const Position* min1_positions, Bits parity_bits, Mask fresh)
+            : min1(Ops::select(fresh, Ops::load(minima), Ops::broadcast(0.0f))),
+              min2(Ops::select(fresh, Ops::load(minima + W), Ops::broadcast(0.0f))),
+              min1_position(Ops::index_load(min1_positions)), parity(parity_bits) {}
 
         // The message on `edge`, whose input had the signs `input_signs`.
         Vec message(Index edge, Bits input_signs) const {
@@ -313,6 +307,7 @@ private:
         Bits any_unsatisfied = 0;
         const Vec zero = Ops::broadcast(0.0f);
         const Vec scale = Ops::broadcast(attenuation);
+        const Mask fresh = Ops::from_bits(fresh_);
         for (std::size_t c = 0; c < checks; ++c) {
             const std::uint32_t begin = check_offsets[c];
             const std::uint32_t end = check_offsets[c + 1];
@@ -322,7 +317,7 @@ private:
                 continue;
             }
             float* minima = minima_of + c * 2 * W;
-            const CheckState old(minima, min1_positions + c * W, parities[c]);
+            const CheckState old(minima, min1_positions + c * W, parities[c], fresh);
             CheckSummary summary(Ops::index_broadcast(0));
             for (std::uint32_t e = begin; e < end; ++e) {
                 const Index edge = Ops::index_broadcast(positions[e - begin]);
@@ -339,6 +334,7 @@ private:
             Ops::index_store(min1_positions + c * W, summary.min1_position);
             parities[c] = summary.negative;
         }
+        fresh_ = 0;
         return any_unsatisfied;
     }
 
@@ -355,6 +351,7 @@ private:
         const Bits* __restrict signs = edge_signs_.data;
         const std::size_t checks = checks_;
         const Vec zero = Ops::broadcast(0.0f);
+        const Mask fresh = Ops::from_bits(fresh_);
         for (std::size_t c = 0; c < checks; ++c) {
             const std::uint32_t begin = check_offsets[c];
             const std::uint32_t end = check_offsets[c + 1];
@@ -363,7 +360,7 @@ private:
                     Ops::store(values + row(edge_variables[begin]), Ops::add(Ops::load(values + row(sum_rows[begin])), zero));
                 continue;
             }
-            const CheckState state(minima_of + c * 2 * W, min1_positions + c * W, parities[c]);
+            const CheckState state(minima_of + c * 2 * W, min1_positions + c * W, parities[c], fresh);
             for (std::uint32_t e = begin; e < end; ++e)
                 Ops::store(values + row(edge_variables[e]),
                            Ops::add(Ops::load(values + row(sum_rows[e])),
@@ -393,13 +390,14 @@ private:
         float* __restrict inputs = incoming_.data;
         const Vec zero = Ops::broadcast(0.0f);
         const Vec scale = Ops::broadcast(attenuation);
+        const Mask fresh = Ops::from_bits(fresh_);
         const std::size_t checks = checks_;
         for (std::size_t c = 0; c < checks; ++c) {
             const std::uint32_t begin = check_offsets[c];
             const std::uint32_t end = check_offsets[c + 1];
             if (end - begin < 2) continue;  // a lone edge's message stays +0: p - 0 is p
             float* minima = minima_of + c * 2 * W;
-            const CheckState old(minima, min1_positions + c * W, parities[c]);
+            const CheckState old(minima, min1_positions + c * W, parities[c], fresh);
             CheckSummary summary(Ops::index_broadcast(0));
             for (std::uint32_t e = begin; e < end; ++e) {
                 const Index edge = Ops::index_broadcast(positions[e - begin]);
@@ -435,6 +433,7 @@ private:
                                     min1, min2, signs[e]);
             }
         }
+        fresh_ = 0;
     }
 
     // The posterior becomes the input plus the new message, whose sign follows the input.
@@ -491,6 +490,7 @@ private:
     const CodewordJob* job_[W];
     std::uint64_t iteration_[W];
     bool cleared_[W] = {};
+    Bits fresh_ = 0;  // lanes loaded since the last check update
 };
 
 }  // namespace qarel::ldpc::lanes
