@@ -15,8 +15,8 @@
 // syndromes and the hard decisions are read.
 //
 // Each lane performs exactly the float operations of decode_min_sum_flooding or
-// decode_min_sum_layered on its codeword, in the same order: the results are identical to
-// decoding it alone.
+// decode_min_sum_layered on its codeword, in the same order (only the sign of a zero message
+// may differ, see CheckState): the results are identical to decoding it alone.
 
 #include "decoder/ldpc/codeword_decoder.hpp"
 
@@ -250,10 +250,11 @@ private:
     }
 
     // A check's state as the last update left it: its messages, rebuilt edge by edge. In the
-    // lanes loaded since that update (`fresh`) every message is a zero, whose sign is left to
-    // the previous codeword's state: the sign of a zero changes no result. It reaches a
-    // posterior only as the sign of a zero sum, which neither a sign test (x < 0) nor a
-    // magnitude sees, and a nonzero value plus or minus either zero is that value.
+    // lanes loaded since that update (`fresh`) every message is a zero, whose sign comes from
+    // the previous codeword's signs. That sign changes no result: a nonzero value plus or
+    // minus either zero is that value, so it can only turn a zero sum or difference into -0
+    // instead of +0, and the results come from sign tests (x < 0) and magnitudes, which do
+    // not tell the two apart.
     struct CheckState {
         Vec min1;
         Vec min2;
