@@ -93,29 +93,23 @@ void BatchEngine::add_skipped_frame(FrameSelectionRecord&& frame, bool keep_llrs
     add_frame(std::move(frame));
 }
 
+// A frame to decode gets its record as it arrives, while its LLRs, just read, are still in
+// the cache.
 void BatchEngine::add_frame(FrameSelectionRecord&& frame) {
-    pending_.push_back(std::move(frame));
-    if (pending_.size() >= config_.options->decode_batch_frames) submit_batch();
-}
-
-BatchEngine::Batch BatchEngine::prepare_batch() {
-    Batch batch;
-    // The batch is emptied first, so a stop in the middle of it leaves nothing behind that a
-    // later call could finalize a second time.
-    batch.frames = std::move(pending_);
-    pending_.clear();
-    const std::uint64_t slots = config_.codewords_per_frame;
-    batch.records.resize(batch.frames.size());
-    for (std::size_t f = 0; f < batch.frames.size(); ++f) {
-        const FrameSelectionRecord& frame = batch.frames[f];
-        if (!frame.hard_h_selected) continue;
-        batch.records[f] = take_last(spare_records_);
-        if (!batch.records[f]) batch.records[f] = std::make_unique<FrameDecodeRecord>();
-        prepare_record(*batch.records[f], frame, *config_.profile, slots);
+    const auto t0 = Clock::now();
+    std::unique_ptr<FrameDecodeRecord> record;
+    if (frame.hard_h_selected) {
+        record = take_last(spare_records_);
+        if (!record) record = std::make_unique<FrameDecodeRecord>();
+        const std::uint64_t slots = config_.codewords_per_frame;
+        prepare_record(*record, frame, *config_.profile, slots);
         for (std::uint64_t slot = 0; slot < slots; ++slot)
-            batch.codewords.push_back({batch.records[f].get(), slot, frame.frame_index});
+            pending_.codewords.push_back({record.get(), slot, frame.frame_index});
     }
-    return batch;
+    pending_.frames.push_back(std::move(frame));
+    pending_.records.push_back(std::move(record));
+    counters_.batch_prepare_ms += milliseconds(t0, Clock::now());
+    if (pending_.frames.size() >= config_.options->decode_batch_frames) submit_batch();
 }
 
 // The batch joins the workers' queue; the workers are started with the first one, as many
@@ -169,15 +163,17 @@ void BatchEngine::finalize(Batch& batch) {
 // are finalized while they decode, so reading, preparing and finalizing overlap the decoding.
 void BatchEngine::submit_batch() {
     const auto t0 = Clock::now();
-    Batch batch = prepare_batch();
-    counters_.batch_prepare_ms += milliseconds(t0, Clock::now());
+    // The pending batch is emptied first, so a stop in the middle of it leaves nothing behind
+    // that a later call could finalize a second time.
+    Batch batch = std::move(pending_);
+    pending_ = Batch{};
     start_decoding(std::move(batch));
     while (in_flight_.size() > batches_in_flight_) finalize_oldest();
     counters_.batch_total_ms += milliseconds(t0, Clock::now());
 }
 
 void BatchEngine::decode_batch() {
-    if (!pending_.empty()) submit_batch();
+    if (!pending_.frames.empty()) submit_batch();
     if (in_flight_.empty()) return;
     const auto t0 = Clock::now();
     while (!in_flight_.empty()) finalize_oldest();

@@ -59,18 +59,17 @@ private:
 
     void add_frame(FrameSelectionRecord&& frame);
     void submit_batch();
-    Batch prepare_batch();
     void start_decoding(Batch&& batch);
     void finalize_oldest();
     void finalize(Batch& batch);
 
     const EngineConfig& config_;
     CodewordDecodeSettings settings_;
-    std::vector<FrameSelectionRecord> pending_;
     DecodeCounters counters_;
     FrameFinalizer finalizer_;
     // The workers use the batches in flight and the queue until the pool, destroyed first,
     // has let them leave.
+    Batch pending_;                // frames gathered for the next batch, their records prepared
     std::deque<Batch> in_flight_;  // oldest first
     std::vector<std::unique_ptr<FrameDecodeRecord>> spare_records_;  // finalized, for reuse
     std::vector<std::vector<float>> spare_llrs_;                     // of finalized frames, for reuse
