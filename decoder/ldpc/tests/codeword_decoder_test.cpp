@@ -193,6 +193,34 @@ TEST(CodewordDecoder, ChecksOfVeryManyEdgesDecodeAsAlone) {
     }
 }
 
+// Lane kernels number their rows (posteriors, then LLRs) in 16 bits: a graph of 32,768
+// variables, whose last ones are on checks, still decodes as alone, and a larger one is
+// refused rather than decoded on rows that wrap around.
+TEST(CodewordDecoder, LaneKernelsTakeGraphsUpToTheirRowLimit) {
+    constexpr std::uint64_t kLimit = 32768;
+    const CheckRows rows = CheckRows::from_lists({{kLimit - 1, kLimit - 2, 0}, {kLimit - 1, 1}, {kLimit - 3, kLimit - 2}});
+    const LdpcGraph graph = build_ldpc_graph(rows, kLimit);
+    std::vector<std::vector<float>> codewords(3, std::vector<float>(kLimit, 1.0f));
+    codewords[0][kLimit - 1] = -2.0f;
+    codewords[1][kLimit - 2] = -0.5f;
+    codewords[2][0] = -1.5f;
+    const MinSumSettings settings{6, 0.75f};
+    const Decoded expected = decode_alone(codewords, graph, settings, Schedule::flooding);
+    EXPECT_GT(expected.results[0].iterations, 0u);
+    for (const LdpcKernel kernel : available_ldpc_kernels()) {
+        SCOPED_TRACE(ldpc_kernel_name(kernel));
+        const auto decoder = make_codeword_decoder(graph, kernel);
+        const Decoded got = decode_with(*decoder, codewords, kLimit, settings, Schedule::flooding, codewords.size());
+        EXPECT_EQ(got.bits, expected.bits);
+        for (std::size_t i = 0; i < codewords.size(); ++i) EXPECT_EQ(got.results[i], expected.results[i]);
+    }
+    const LdpcGraph larger = build_ldpc_graph(rows, kLimit + 1);
+    for (const LdpcKernel kernel : available_ldpc_kernels()) {
+        if (kernel == LdpcKernel::plain) continue;
+        EXPECT_THROW(make_codeword_decoder(larger, kernel), std::invalid_argument) << ldpc_kernel_name(kernel);
+    }
+}
+
 // A source with nothing for a moment, as a queue shared between batches: a lane kernel still
 // busy with a job asks again, and decodes the jobs that came meanwhile in the same call.
 TEST(CodewordDecoder, LaneKernelsAskAgainASourceThatHadNothing) {
