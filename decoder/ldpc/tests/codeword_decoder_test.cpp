@@ -171,6 +171,22 @@ TEST(CodewordDecoder, TiesZerosAndSmallChecksAsAlone) {
     for (const std::uint64_t limit : {1u, 3u, 10u}) expect_kernels_match_plain(codewords, graph, {limit, 0.75f});
 }
 
+// Every kernel decodes the codewords in one call, flooding, as the plain decoder does alone;
+// returns what the plain decoder gave.
+Decoded expect_flooding_as_alone(const std::vector<std::vector<float>>& codewords, const LdpcGraph& graph,
+                                 const MinSumSettings& settings) {
+    const Decoded expected = decode_alone(codewords, graph, settings, Schedule::flooding);
+    for (const LdpcKernel kernel : available_ldpc_kernels()) {
+        SCOPED_TRACE(ldpc_kernel_name(kernel));
+        const auto decoder = make_codeword_decoder(graph, kernel);
+        const Decoded got =
+            decode_with(*decoder, codewords, graph.variable_count, settings, Schedule::flooding, codewords.size());
+        EXPECT_EQ(got.bits, expected.bits);
+        for (std::size_t i = 0; i < codewords.size(); ++i) EXPECT_EQ(got.results[i], expected.results[i]);
+    }
+    return expected;
+}
+
 // A check with more edges than 16 bits can number: every kernel still decodes as the plain
 // decoder does (AVX-512, which numbers a check's edges in 16 bits, hands it to AVX2).
 TEST(CodewordDecoder, ChecksOfVeryManyEdgesDecodeAsAlone) {
@@ -182,15 +198,8 @@ TEST(CodewordDecoder, ChecksOfVeryManyEdgesDecodeAsAlone) {
     const LdpcGraph graph = build_ldpc_graph(rows, 3);
     const std::vector<std::vector<float>> codewords{{1.0f, -2.0f, 0.5f}, {-1.0f, 3.0f, -0.25f}, {2.0f, 1.0f, 1.0f}};
     const MinSumSettings settings{4, 0.75f};
-    const Decoded expected = decode_alone(codewords, graph, settings, Schedule::flooding);
+    const Decoded expected = expect_flooding_as_alone(codewords, graph, settings);
     EXPECT_GT(expected.results[1].iterations, 0u);
-    for (const LdpcKernel kernel : available_ldpc_kernels()) {
-        SCOPED_TRACE(ldpc_kernel_name(kernel));
-        const auto decoder = make_codeword_decoder(graph, kernel);
-        const Decoded got = decode_with(*decoder, codewords, 3, settings, Schedule::flooding, codewords.size());
-        EXPECT_EQ(got.bits, expected.bits);
-        for (std::size_t i = 0; i < codewords.size(); ++i) EXPECT_EQ(got.results[i], expected.results[i]);
-    }
 }
 
 // Lane kernels number their rows (posteriors, then LLRs) in 16 bits: a graph of 32,768
@@ -205,15 +214,8 @@ TEST(CodewordDecoder, LaneKernelsTakeGraphsUpToTheirRowLimit) {
     codewords[1][kLimit - 2] = -0.5f;
     codewords[2][0] = -1.5f;
     const MinSumSettings settings{6, 0.75f};
-    const Decoded expected = decode_alone(codewords, graph, settings, Schedule::flooding);
+    const Decoded expected = expect_flooding_as_alone(codewords, graph, settings);
     EXPECT_GT(expected.results[0].iterations, 0u);
-    for (const LdpcKernel kernel : available_ldpc_kernels()) {
-        SCOPED_TRACE(ldpc_kernel_name(kernel));
-        const auto decoder = make_codeword_decoder(graph, kernel);
-        const Decoded got = decode_with(*decoder, codewords, kLimit, settings, Schedule::flooding, codewords.size());
-        EXPECT_EQ(got.bits, expected.bits);
-        for (std::size_t i = 0; i < codewords.size(); ++i) EXPECT_EQ(got.results[i], expected.results[i]);
-    }
     const LdpcGraph larger = build_ldpc_graph(rows, kLimit + 1);
     for (const LdpcKernel kernel : available_ldpc_kernels()) {
         if (kernel == LdpcKernel::plain) continue;
