@@ -171,6 +171,30 @@ TEST(CodewordDecoder, TiesZerosAndSmallChecksAsAlone) {
     for (const std::uint64_t limit : {1u, 3u, 10u}) expect_kernels_match_plain(codewords, graph, {limit, 0.75f});
 }
 
+// Random small graphs (repeated variables, checks of zero or one edge) and LLRs from the
+// edges of float: sums that overflow to infinity, differences of infinities that give NaN,
+// denormals and zeros of both signs. Every kernel still decodes as the plain decoders do.
+TEST(CodewordDecoder, ExtremeLlrsOnRandomSmallGraphsAsAlone) {
+    std::mt19937_64 engine(7);
+    const float extremes[] = {0.0f, -0.0f, 3e38f, -3e38f, 1.7e38f, -1.7e38f, 1e-45f, -1e-45f, INFINITY, -INFINITY};
+    for (int round = 0; round < (test::kSanitizedBuild ? 8 : 40); ++round) {
+        SCOPED_TRACE(round);
+        const std::uint64_t variables = 2 + engine() % 30;
+        CheckRows rows;
+        for (std::uint64_t c = 1 + engine() % 20; c > 0; --c) {
+            for (std::uint64_t k = engine() % 8; k > 0; --k) rows.variables.push_back(engine() % variables);
+            rows.end_row();
+        }
+        const LdpcGraph graph = build_ldpc_graph(rows, variables);
+        std::vector<std::vector<float>> codewords(1 + engine() % 40, std::vector<float>(variables));
+        for (auto& llrs : codewords)
+            for (float& llr : llrs)
+                llr = engine() % 3 == 0 ? extremes[engine() % std::size(extremes)]
+                                        : 0.5f * static_cast<float>(static_cast<int>(engine() % 9) - 4);
+        expect_kernels_match_plain(codewords, graph, {1 + engine() % 12, engine() % 2 == 0 ? 0.75f : 1.0f});
+    }
+}
+
 // Every kernel decodes the codewords in one call, flooding, as the plain decoder does alone;
 // returns what the plain decoder gave.
 Decoded expect_flooding_as_alone(const std::vector<std::vector<float>>& codewords, const LdpcGraph& graph,
