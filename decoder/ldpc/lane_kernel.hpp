@@ -39,6 +39,17 @@ struct AlignedArray {
     std::size_t size;
 };
 
+// For lane operations that keep sign bits in general registers: a check's parity stays bits,
+// and the signs of an edge's message are that parity xor the edge's input signs.
+struct SignsAsBits {
+    using SignWord = std::uint32_t;
+    static SignWord sign_word(std::uint32_t bits) { return bits; }
+    template <typename Bits>
+    static SignWord edge_signs(const Bits* input_signs, SignWord parity) {
+        return std::uint32_t{*input_signs} ^ parity;
+    }
+};
+
 template <typename Ops>
 class LaneDecoder final : public CodewordDecoder {
 public:
@@ -244,8 +255,9 @@ private:
     static std::size_t row(std::uint16_t v) { return std::size_t{v} * W; }
 
     // A message: the scaled second minimum on the edge that holds the first, negated in the
-    // lanes whose bits are set.
-    static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, std::uint32_t negative) {
+    // lanes whose bits are set (a SignWord or bits).
+    template <typename Signs>
+    static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, Signs negative) {
         return Ops::negate_lanes(Ops::select(holds_min1, scaled_min1, scaled_min2), negative);
     }
 
@@ -259,17 +271,17 @@ private:
         Vec min1;
         Vec min2;
         Index min1_position;
-        Bits parity;
+        typename Ops::SignWord parity;
 
         CheckState(const float* minima, const Position* min1_positions, Bits parity_bits, Mask fresh)
             : min1(Ops::select(fresh, Ops::load(minima), Ops::broadcast(0.0f))),
               min2(Ops::select(fresh, Ops::load(minima + W), Ops::broadcast(0.0f))),
-              min1_position(Ops::index_load(min1_positions)), parity(parity_bits) {}
+              min1_position(Ops::index_load(min1_positions)), parity(Ops::sign_word(parity_bits)) {}
 
-        // The message on `edge`, whose input had the signs `input_signs`.
-        Vec message(Index edge, Bits input_signs) const {
+        // The message on `edge`, whose input had the signs `*input_signs`.
+        Vec message(Index edge, const Bits* input_signs) const {
             return LaneDecoder::message(min1, min2, Ops::index_equals(min1_position, edge),
-                                        std::uint32_t{parity} ^ input_signs);
+                                        Ops::edge_signs(input_signs, parity));
         }
     };
 
@@ -324,7 +336,7 @@ private:
                 const Index edge = Ops::index_broadcast(positions[e - begin]);
                 const std::uint16_t v = edge_variables[e];
                 unsatisfied = static_cast<Bits>(unsatisfied ^ hard_signs[v]);
-                const Vec x = Ops::sub(Ops::load(posterior + row(v)), old.message(edge, signs[e]));
+                const Vec x = Ops::sub(Ops::load(posterior + row(v)), old.message(edge, &signs[e]));
                 const Bits x_negative = Ops::to_bits(Ops::less(x, zero));
                 summary.add(edge, x, x_negative);
                 signs[e] = x_negative;
@@ -365,7 +377,7 @@ private:
             for (std::uint32_t e = begin; e < end; ++e)
                 Ops::store(values + row(edge_variables[e]),
                            Ops::add(Ops::load(values + row(sum_rows[e])),
-                                    state.message(Ops::index_broadcast(positions[e - begin]), signs[e])));
+                                    state.message(Ops::index_broadcast(positions[e - begin]), &signs[e])));
         }
         record_hard_signs();
     }
@@ -402,7 +414,7 @@ private:
             CheckSummary summary(Ops::index_broadcast(0));
             for (std::uint32_t e = begin; e < end; ++e) {
                 const Index edge = Ops::index_broadcast(positions[e - begin]);
-                const Vec x = Ops::sub(Ops::load(posterior + row(edge_variables[e])), old.message(edge, signs[e]));
+                const Vec x = Ops::sub(Ops::load(posterior + row(edge_variables[e])), old.message(edge, &signs[e]));
                 const Bits x_negative = Ops::to_bits(Ops::less(x, zero));
                 summary.add(edge, x, x_negative);
                 Ops::store(inputs + (e - begin) * W, x);
@@ -429,7 +441,7 @@ private:
             for (std::uint32_t e = begin; e < end; ++e) {
                 const Index edge = Ops::index_broadcast(positions[e - begin]);
                 float* p = posterior + row(edge_variables[e]);
-                const Vec x = Ops::sub(Ops::load(p), old.message(edge, signs[e]));
+                const Vec x = Ops::sub(Ops::load(p), old.message(edge, &signs[e]));
                 update_layered_edge(p, x, Ops::to_bits(Ops::less(x, zero)), edge, summary.min1_position, summary.negative,
                                     min1, min2, signs[e]);
             }

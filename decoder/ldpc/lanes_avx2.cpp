@@ -36,7 +36,7 @@ alignas(64) constexpr std::array<LaneMask, 256> kSignBits = lane_table(0x8000000
 // 16 lanes in two 256-bit registers: the halves' dependency chains (the running minima) run
 // side by side, and the per-edge scalar work (indices, sign masks, loop) is shared by twice
 // as many lanes. A mask is a pair of registers of all-ones lanes.
-struct Avx2Ops {
+struct Avx2Ops : SignsAsBits {
     static constexpr std::size_t kWidth = 16;
     static constexpr std::size_t kFewestJobs = 1;
     struct Vec {

@@ -42,6 +42,23 @@ struct Avx512Ops {
         const __m512i sign = _mm512_set1_epi32(INT32_MIN);
         return _mm512_castsi512_ps(_mm512_mask_xor_epi32(bits, static_cast<Mask>(lanes), bits, sign));
     }
+    // An edge's message signs are built in a vector register, away from the mask registers:
+    // a moved-in mask per edge costs more than these two operations. The check's parity sits
+    // in every 16-bit word; xor with the edge's input signs, broadcast alike, and a shift of
+    // each 32-bit lane l by 31 - l put lane l's bit in its sign bit. The other bits are junk.
+    using SignWord = __m512i;
+    static SignWord sign_word(Bits b) { return broadcast_word(b); }
+    static SignWord edge_signs(const Bits* input_signs, SignWord parity) {
+        const __m512i to_sign_bit = _mm512_set_epi32(16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+        return _mm512_maskz_sllv_epi32(0xffff, _mm512_xor_si512(broadcast_word(*input_signs), parity), to_sign_bit);
+    }
+    // a ^ (signs & sign bit), with the sign word as the operand overwritten.
+    static Vec negate_lanes(Vec a, SignWord signs) {
+        return _mm512_castsi512_ps(
+            _mm512_ternarylogic_epi32(signs, _mm512_castps_si512(a), _mm512_set1_epi32(INT32_MIN), 0x6c));
+    }
+    // The zero-masked forms with every lane set spare GCC 12 a false warning.
+    static __m512i broadcast_word(Bits b) { return _mm512_maskz_set1_epi16(~__mmask32{0}, static_cast<short>(b)); }
     static Bits to_bits(Mask m) { return m; }
     static Mask from_bits(Bits b) { return b; }
     static Index index_broadcast(Position e) { return _mm256_set1_epi16(static_cast<short>(e)); }

@@ -9,7 +9,7 @@ namespace {
 
 // Values and masks are arrays of 8 lanes; a mask lane is all ones or zero, so selecting and
 // sign flips are bit operations and every loop is one the compiler can vectorise.
-struct GenericOps {
+struct GenericOps : SignsAsBits {
     static constexpr std::size_t kWidth = 8;
     static constexpr std::size_t kFewestJobs = kWidth;  // scalar lanes pay off only when all are busy
     static constexpr std::size_t W = kWidth;
