@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace qarel::cli {
@@ -20,6 +21,10 @@ public:
     std::FILE* get() const { return file_; }
     bool is_open() const { return file_ != nullptr; }
 
+    // Gives the handle's own file a buffer of `bytes`, kept until the file is closed; call it
+    // before any output. Fewer, larger writes than the default of a few KiB.
+    void give_buffer(std::size_t bytes);
+
     // Flushes and, for an owned file, closes it; false if any pending data could not be
     // written. The handle is empty afterwards.
     bool close();
@@ -27,11 +32,13 @@ public:
 private:
     std::FILE* file_ = nullptr;
     bool owned_ = false;
+    std::unique_ptr<char[]> buffer_;
 };
 
 // "-" and "" name standard input; any other path is opened as a binary file.
 StreamHandle open_binary_input(const std::string& path);
-// "-" and "" name standard output; any other path is created or truncated.
+// "-" and "" name standard output; any other path is created or truncated. Either gets a
+// 64 KiB buffer.
 StreamHandle open_binary_output(const std::string& path);
 // A text file created or truncated; "-" is an ordinary file name here.
 StreamHandle open_text_output(const std::string& path);

@@ -45,7 +45,10 @@ private:
 
 void write_run_summary(std::ostream& out, const options::RunOptions& o, const RunShape& shape,
                        const SelectionCounters& selection, const DecodeCounters& d, const ts::EmitterCounters& e) {
-    SummaryWriter w(out);
+    // Gathered first and written at once: one write instead of one per token on an unbuffered
+    // standard error, and lines that other writers to the same stream cannot split.
+    std::ostringstream text;
+    SummaryWriter w(text);
     const bool gate = o.hard_h_gate_enabled;
     w.count("frames", selection.frames)
         .count("signal_frames_per_fec_group", shape.signal_frames_per_fec_group)
@@ -178,7 +181,7 @@ void write_run_summary(std::ostream& out, const options::RunOptions& o, const Ru
         .count("soft_decoded_frames", d.soft_decoded_frames)
         .count("output_packets", e.output_packets)
         .count("output_bytes", e.output_bytes);
-    out << std::flush;
+    out << text.str() << std::flush;
 }
 
 }  // namespace qarel::diag

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -70,6 +71,42 @@ std::string value_of(const std::vector<std::pair<std::string, std::string>>& lin
     for (const auto& [k, v] : lines)
         if (k == key) return v;
     return "<missing>";
+}
+
+// Counts the writes that reach the stream's buffer (a string buffer grows through overflow
+// within a write: that is not another one).
+class CountingBuffer : public std::stringbuf {
+public:
+    int writes = 0;
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        ++writes;
+        inside_write_ = true;
+        const std::streamsize written = std::stringbuf::xsputn(s, n);
+        inside_write_ = false;
+        return written;
+    }
+    int_type overflow(int_type c) override {
+        if (!inside_write_) ++writes;
+        return std::stringbuf::overflow(c);
+    }
+
+private:
+    bool inside_write_ = false;
+};
+
+// Standard error is unbuffered: a write per key, '=' and value would let another writer's
+// text land inside a line.
+TEST(RunSummary, ReachesItsStreamInOneWrite) {
+    const std::vector<std::string> args{"qarel_ldpc_bch_decode", "--fec-rate", "3", "--alist", "a"};
+    const auto options = cli::parse_command_line(args);
+    CountingBuffer buffer;
+    std::ostream out(&buffer);
+    write_run_summary(out, options, {2, 5, 15040, 4}, {7, 35}, {}, {3, 564, 0, 0, 0});
+    EXPECT_EQ(buffer.writes, 1);
+    const std::string text = buffer.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(kKeys.size()));
 }
 
 TEST(RunSummary, EveryKeyInItsFixedOrder) {
