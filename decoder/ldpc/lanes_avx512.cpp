@@ -43,9 +43,10 @@ struct Avx512Ops {
         return _mm512_castsi512_ps(_mm512_mask_xor_epi32(bits, static_cast<Mask>(lanes), bits, sign));
     }
     // An edge's message signs are built in a vector register, away from the mask registers:
-    // a moved-in mask per edge costs more than these two operations. The check's parity sits
-    // in every 16-bit word; xor with the edge's input signs, broadcast alike, and a shift of
-    // each 32-bit lane l by 31 - l put lane l's bit in its sign bit. The other bits are junk.
+    // a mask moved in from a general register per edge costs more than the broadcast, xor and
+    // shift here. The check's parity sits in every 16-bit word; xor with the edge's input
+    // signs, broadcast alike, and a shift of each 32-bit lane l by 31 - l put lane l's bit in
+    // its sign bit. The other bits are junk.
     using SignWord = __m512i;
     static SignWord sign_word(Bits b) { return broadcast_word(b); }
     static SignWord edge_signs(const Bits* input_signs, SignWord parity) {
