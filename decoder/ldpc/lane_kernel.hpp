@@ -277,6 +277,8 @@ private:
             : min1(Ops::select(fresh, Ops::load(minima), Ops::broadcast(0.0f))),
               min2(Ops::select(fresh, Ops::load(minima + W), Ops::broadcast(0.0f))),
               min1_position(Ops::index_load(min1_positions)), parity(Ops::sign_word(parity_bits)) {}
+        CheckState(Vec scaled_min1, Vec scaled_min2, Index position, Bits parity_bits)
+            : min1(scaled_min1), min2(scaled_min2), min1_position(position), parity(Ops::sign_word(parity_bits)) {}
 
         // The message on `edge`, whose input had the signs `*input_signs`.
         Vec message(Index edge, const Bits* input_signs) const {
@@ -427,11 +429,14 @@ private:
             Ops::index_store(min1_positions + c * W, summary.min1_position);
             parities[c] = summary.negative;
             if (repeats_variable_[c] == 0) {
+                // The new messages are rebuilt like the old ones, from the inputs' signs just
+                // stored: the posterior becomes the input plus the new message.
+                const CheckState updated(min1, min2, summary.min1_position, summary.negative);
                 for (std::uint32_t e = begin; e < end; ++e) {
                     const Vec x = Ops::load(inputs + (e - begin) * W);
                     const Index edge = Ops::index_broadcast(positions[e - begin]);
-                    update_layered_edge(posterior + row(edge_variables[e]), x, new_signs[e - begin], edge,
-                                        summary.min1_position, summary.negative, min1, min2, signs[e]);
+                    Ops::store(posterior + row(edge_variables[e]), Ops::add(x, updated.message(edge, &new_signs[e - begin])));
+                    signs[e] = new_signs[e - begin];
                 }
                 continue;
             }
