@@ -255,9 +255,8 @@ private:
     static std::size_t row(std::uint16_t v) { return std::size_t{v} * W; }
 
     // A message: the scaled second minimum on the edge that holds the first, negated in the
-    // lanes whose bits are set (a SignWord or bits).
-    template <typename Signs>
-    static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, Signs negative) {
+    // lanes that `negative` marks.
+    static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, typename Ops::SignWord negative) {
         return Ops::negate_lanes(Ops::select(holds_min1, scaled_min1, scaled_min2), negative);
     }
 
@@ -428,10 +427,10 @@ private:
             Ops::store(minima + W, min2);
             Ops::index_store(min1_positions + c * W, summary.min1_position);
             parities[c] = summary.negative;
+            // The new messages are rebuilt like the old ones, from the inputs' signs: the
+            // posterior becomes the input plus the new message.
+            const CheckState updated(min1, min2, summary.min1_position, summary.negative);
             if (repeats_variable_[c] == 0) {
-                // The new messages are rebuilt like the old ones, from the inputs' signs just
-                // stored: the posterior becomes the input plus the new message.
-                const CheckState updated(min1, min2, summary.min1_position, summary.negative);
                 for (std::uint32_t e = begin; e < end; ++e) {
                     const Vec x = Ops::load(inputs + (e - begin) * W);
                     const Index edge = Ops::index_broadcast(positions[e - begin]);
@@ -447,19 +446,11 @@ private:
                 const Index edge = Ops::index_broadcast(positions[e - begin]);
                 float* p = posterior + row(edge_variables[e]);
                 const Vec x = Ops::sub(Ops::load(p), old.message(edge, &signs[e]));
-                update_layered_edge(p, x, Ops::to_bits(Ops::less(x, zero)), edge, summary.min1_position, summary.negative,
-                                    min1, min2, signs[e]);
+                signs[e] = Ops::to_bits(Ops::less(x, zero));
+                Ops::store(p, Ops::add(x, updated.message(edge, &signs[e])));
             }
         }
         fresh_ = 0;
-    }
-
-    // The posterior becomes the input plus the new message, whose sign follows the input.
-    static void update_layered_edge(float* posterior, Vec x, Bits x_signs, Index edge, Index min1_position, Bits parity,
-                                    Vec min1, Vec min2, Bits& edge_signs) {
-        const Mask holds_min1 = Ops::index_equals(min1_position, edge);
-        Ops::store(posterior, Ops::add(x, message(min1, min2, holds_min1, std::uint32_t{parity} ^ x_signs)));
-        edge_signs = x_signs;
     }
 
     // Returns the lanes with an unsatisfied check.

@@ -37,11 +37,6 @@ struct Avx512Ops {
     static Vec abs(Vec a) { return _mm512_abs_ps(a); }
     static Mask less(Vec a, Vec b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ); }
     static Vec select(Mask m, Vec if_clear, Vec if_set) { return _mm512_mask_blend_ps(m, if_clear, if_set); }
-    static Vec negate_lanes(Vec a, std::uint32_t lanes) {
-        const __m512i bits = _mm512_castps_si512(a);
-        const __m512i sign = _mm512_set1_epi32(INT32_MIN);
-        return _mm512_castsi512_ps(_mm512_mask_xor_epi32(bits, static_cast<Mask>(lanes), bits, sign));
-    }
     // An edge's message signs are built in a vector register, away from the mask registers:
     // a mask moved in from a general register per edge costs more than the broadcast, xor and
     // shift here. The check's parity sits in every 16-bit word; xor with the edge's input
