@@ -254,12 +254,6 @@ private:
     // Where variable v's W lanes start.
     static std::size_t row(std::uint16_t v) { return std::size_t{v} * W; }
 
-    // A message: the scaled second minimum on the edge that holds the first, negated in the
-    // lanes that `negative` marks.
-    static Vec message(Vec scaled_min1, Vec scaled_min2, Mask holds_min1, typename Ops::SignWord negative) {
-        return Ops::negate_lanes(Ops::select(holds_min1, scaled_min1, scaled_min2), negative);
-    }
-
     // A check's state as the last update left it: its messages, rebuilt edge by edge. In the
     // lanes loaded since that update (`fresh`) every message is a zero, whose sign comes from
     // the previous codeword's signs. That sign changes no result: a nonzero value plus or
@@ -279,10 +273,12 @@ private:
         CheckState(Vec scaled_min1, Vec scaled_min2, Index position, Bits parity_bits)
             : min1(scaled_min1), min2(scaled_min2), min1_position(position), parity(Ops::sign_word(parity_bits)) {}
 
-        // The message on `edge`, whose input had the signs `*input_signs`.
+        // The message on `edge`, whose input had the signs `*input_signs`: the second minimum
+        // on the edge that holds the first, the first elsewhere, negated where the parity times
+        // the input's sign is negative.
         Vec message(Index edge, const Bits* input_signs) const {
-            return LaneDecoder::message(min1, min2, Ops::index_equals(min1_position, edge),
-                                        Ops::edge_signs(input_signs, parity));
+            const Vec magnitude = Ops::select(Ops::index_equals(min1_position, edge), min1, min2);
+            return Ops::negate_lanes(magnitude, Ops::edge_signs(input_signs, parity));
         }
     };
 
